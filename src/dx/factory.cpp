@@ -1,0 +1,18 @@
+#include "dx/layer.h"
+
+namespace dx {
+namespace {
+directx_factory& current_factory() {
+    static directx_factory factory;
+    return factory;
+}
+}  // namespace
+
+HRESULT create_directx8(ComPtr<DirectX8>& out) {
+    auto& factory = current_factory();
+    return factory ? factory(out) : create_real_directx8(out);
+}
+
+void set_directx_factory(directx_factory factory) { current_factory() = std::move(factory); }
+
+}  // namespace dx

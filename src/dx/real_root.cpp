@@ -1,0 +1,102 @@
+// The root objects over the platform's own DLLs, loaded at run time so that a machine
+// without them gets a clear error instead of a DLL that does not load.
+#define DIRECTINPUT_VERSION 0x0800
+#include <d3d8.h>
+#include <dinput.h>
+
+#include <memory>
+
+#include "dx/layer.h"
+#include "dx/real.h"
+#include "dx/ref_counted.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace dx {
+
+HRESULT library::load(const wchar_t* name, library& out) {
+    HMODULE m = LoadLibraryW(name);
+    if (!m) {
+        DWORD e = GetLastError();
+        return HRESULT_FROM_WIN32(e ? e : ERROR_MOD_NOT_FOUND);
+    }
+    out.handle_.reset(m);
+    return S_OK;
+}
+
+FARPROC library::symbol(const char* name) const { return GetProcAddress(handle_.get(), name); }
+
+namespace {
+
+class real_direct3d8 final : public ref_counted<Direct3D8> {
+public:
+    real_direct3d8(library lib, IDirect3D8* d3d) : lib_(std::move(lib)), d3d_(d3d) {}
+    ~real_direct3d8() override { d3d_.Reset(); }  // before the DLL reference goes
+
+private:
+    library lib_;
+    ComPtr<IDirect3D8> d3d_;
+};
+
+class real_directinput8 final : public ref_counted<DirectInput8> {
+public:
+    real_directinput8(library lib, ComPtr<IDirectInput8W> di) : lib_(std::move(lib)), di_(std::move(di)) {}
+    ~real_directinput8() override { di_.Reset(); }
+
+private:
+    library lib_;
+    ComPtr<IDirectInput8W> di_;
+};
+
+class real_directx8 final : public ref_counted<DirectX8> {
+public:
+    HRESULT Direct3DCreate(Direct3D8** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        library lib;
+        HRESULT hr = library::load(L"d3d8.dll", lib);
+        if (FAILED(hr)) return hr;
+        using create_fn = IDirect3D8*(WINAPI*)(UINT);
+        auto create = reinterpret_cast<create_fn>(lib.symbol("Direct3DCreate8"));
+        if (!create) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        IDirect3D8* d3d = create(D3D_SDK_VERSION);
+        if (!d3d) return E_FAIL;
+        ComPtr<Direct3D8> made;
+        hr = make<real_direct3d8>(made, std::move(lib), d3d);
+        if (FAILED(hr)) {
+            d3d->Release();
+            return hr;
+        }
+        *out = made.Detach();
+        return S_OK;
+    }
+
+    HRESULT DirectInputCreate(DirectInput8** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        library lib;
+        HRESULT hr = library::load(L"dinput8.dll", lib);
+        if (FAILED(hr)) return hr;
+        using create_fn = HRESULT(WINAPI*)(HINSTANCE, DWORD, REFIID, void**, IUnknown*);
+        auto create = reinterpret_cast<create_fn>(lib.symbol("DirectInput8Create"));
+        if (!create) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        ComPtr<IDirectInput8W> di;
+        hr = create(reinterpret_cast<HINSTANCE>(&__ImageBase), DIRECTINPUT_VERSION, IID_IDirectInput8W,
+                    reinterpret_cast<void**>(di.GetAddressOf()), nullptr);
+        if (FAILED(hr)) return hr;
+        ComPtr<DirectInput8> made;
+        hr = make<real_directinput8>(made, std::move(lib), std::move(di));
+        if (FAILED(hr)) return hr;
+        *out = made.Detach();
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+HRESULT create_real_directx8(ComPtr<DirectX8>& out) {
+    out.Reset();
+    return make<real_directx8>(out);
+}
+
+}  // namespace dx

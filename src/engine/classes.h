@@ -1,0 +1,11 @@
+// Creation of the three public classes, for the class objects of the module.
+#pragma once
+#include <windows.h>
+
+namespace engine {
+
+HRESULT create_dxgraphics(REFIID iid, void** out) noexcept;
+HRESULT create_dxinput(REFIID iid, void** out) noexcept;
+HRESULT create_dxmain(REFIID iid, void** out) noexcept;
+
+}  // namespace engine
