@@ -157,7 +157,6 @@ void build(const wchar_t* path) {
         HREFTYPE ref = 0;
         if (t.coclass) {
             check(cti->SetGuid(t.coclass->clsid), "SetGuid");
-            check(cti->SetTypeFlags(TYPEFLAG_FCANCREATE), "SetTypeFlags");
             check(cti->AddRefTypeInfo(info_of(t.coclass->default_interface).Get(), &ref), "AddRefTypeInfo");
             check(cti->AddImplType(0, ref), "AddImplType");
             check(cti->SetImplTypeFlags(0, IMPLTYPEFLAG_FDEFAULT), "SetImplTypeFlags");
@@ -166,6 +165,8 @@ void build(const wchar_t* path) {
                 check(cti->AddImplType(1, ref), "AddImplType");
                 check(cti->SetImplTypeFlags(1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE), "SetImplTypeFlags");
             }
+            // Set last: set before the implemented interfaces, the runtime adds dispatchable.
+            check(cti->SetTypeFlags(TYPEFLAG_FCANCREATE), "SetTypeFlags");
         } else {
             check(cti->SetGuid(t.iface->iid), "SetGuid");
             UINT flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;

@@ -137,7 +137,10 @@ HRESULT unregister_from(hive where) noexcept {
                          : UnRegisterTypeLibForUser(lib.libid, lib.major, lib.minor, 0, library_syskind);
         HRESULT removed = remove_entries(where);
         // A library that was never registered is not an error when unregistering.
-        if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED && !access_denied(hr)) return hr;
+        // (Wine answers E_INVALIDARG for a library with no registration.)
+        if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED && hr != E_INVALIDARG &&
+            !access_denied(hr))
+            return hr;
         return removed;
     } catch (...) {
         return E_OUTOFMEMORY;

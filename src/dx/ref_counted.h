@@ -38,7 +38,7 @@ template <class T, class Out, class... Args>
 HRESULT make(Out& out, Args&&... args) {
     T* p = new (std::nothrow) T(static_cast<Args&&>(args)...);
     if (!p) return E_OUTOFMEMORY;
-    out.Attach(p);
+    *out.ReleaseAndGetAddressOf() = p;  // not Attach: this WRL's Attach adds a reference
     return S_OK;
 }
 

@@ -15,7 +15,9 @@ using base = iface::_dxinput_stubs<com::automation_object<iface::_dxinput>>;
 
 class dxinput final : public base, public IConnectionPointContainer, public IProvideClassInfo2 {
 public:
-    dxinput() : base(L"dxinput") { events_.Attach(new com::connection_point(this, iface::DIID_dxinput_events)); }
+    dxinput() : base(L"dxinput") {
+        *events_.ReleaseAndGetAddressOf() = new com::connection_point(this, iface::DIID_dxinput_events);
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { return base::QueryInterface(iid, out); }
     ULONG STDMETHODCALLTYPE AddRef() override { return base::AddRef(); }
