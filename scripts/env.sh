@@ -33,6 +33,14 @@ start_xvfb() {
   return 1
 }
 
+# Keeps one wineserver and Wine's background services running for the whole run, started
+# with their output away from the caller's: services that inherit a test's output pipe would
+# keep CTest waiting for it to close.
+start_wine_services() {
+  wineserver -p
+  "$wine64" wineboot >/dev/null 2>&1 </dev/null || true
+}
+
 stop_xvfb() {
   if [ -n "${xvfb_pid:-}" ]; then
     kill "$xvfb_pid" 2>/dev/null || true

@@ -19,6 +19,6 @@ CT
 
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true' EXIT
 start_xvfb
-wineserver -p
+start_wine_services
 cd "$build"
 ctest --output-on-failure "$@"

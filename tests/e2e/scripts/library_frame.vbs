@@ -15,17 +15,14 @@ Sub Check(name, ok)
     End If
 End Sub
 
-' Runs one statement and returns the error it raised (0 for none).
-Function ErrorOf(statement)
-    On Error Resume Next
-    Err.Clear
-    Execute statement
-    ErrorOf = Err.Number
-    lastDescription = Err.Description
-    lastSource = Err.Source
-    Err.Clear
-End Function
-Dim lastDescription, lastSource
+' Checks an error number (or any value) against the one expected.
+Sub Expect(name, got, want)
+    Check name & " (got " & got & ")", got = want
+End Sub
+
+' Statements below run as "Err.Clear : statement : Expect ..., Err.Number, n": Wine's
+' VBScript has no Execute, so each failing call is trapped in line.
+Dim e, d, src
 
 Const E_NOTIMPL = &H80004001
 
@@ -64,35 +61,37 @@ Check "Initialised", g.Initialised = True
 Check "names ignore case", g.FRAMERATEMAX = 99 And g.FrameRateMin = -5
 Check "instances are separate", CreateObject("Quellbrook_dx_8engine.dxgraphics").FrameRate = 0
 
+On Error Resume Next
+
 ' dxmain: unload before any initialize, initialize twice, unload twice.
-Check "engine_unload before initialize", ErrorOf("m.engine_unload") = 0
-Check "initialize", ErrorOf("m.initialize") = 0
-Check "initialize again", ErrorOf("m.initialize") = 0
+Err.Clear : m.engine_unload : e = Err.Number : d = Err.Description : src = Err.Source : Expect "engine_unload before initialize", e, 0
+Err.Clear : m.initialize : e = Err.Number : d = Err.Description : src = Err.Source : Expect "initialize", e, 0
+Err.Clear : m.initialize : e = Err.Number : d = Err.Description : src = Err.Source : Expect "initialize again", e, 0
 Set m2 = CreateObject("Quellbrook_dx_8engine.dxmain")
-Check "initialize through a second dxmain", ErrorOf("m2.initialize") = 0
-Check "engine_unload", ErrorOf("m.engine_unload") = 0
-Check "engine_unload twice", ErrorOf("m.engine_unload") = 0
+Err.Clear : m2.initialize : e = Err.Number : d = Err.Description : src = Err.Source : Expect "initialize through a second dxmain", e, 0
+Err.Clear : m.engine_unload : e = Err.Number : d = Err.Description : src = Err.Source : Expect "engine_unload", e, 0
+Err.Clear : m.engine_unload : e = Err.Number : d = Err.Description : src = Err.Source : Expect "engine_unload twice", e, 0
 
 ' A failing call: the number and a readable description and source.
-Check "a value that does not convert is a type mismatch", ErrorOf("g.engine_load ""not a number""") = 13
-Check "type mismatch description", lastDescription = "Type mismatch"
-Check "overflow of an Integer argument", ErrorOf("g.model_draw 70000") = 6
+Err.Clear : g.engine_load "not a number" : e = Err.Number : d = Err.Description : src = Err.Source : Expect "a value that does not convert is a type mismatch", e, 13
+Check "type mismatch description", d = "Type mismatch"
+Err.Clear : g.model_draw 70000 : e = Err.Number : d = Err.Description : src = Err.Source : Expect "overflow of an Integer argument", e, 6
 
 ' Members reached with literals, variables, omitted and named arguments; those not built
 ' yet report so with their own description.
 Dim n, s, t
 n = 3
 s = "hello"
-Check "literal arguments", ErrorOf("g.model_move 1, 2.5, 3, 4") = E_NOTIMPL
-Check "not-built description", lastDescription = "model_move is not implemented yet"
-Check "source names the class", lastSource = "Quellbrook_dx_8engine.dxgraphics"
-Check "variable arguments", ErrorOf("g.model_move n, n, n, n") = E_NOTIMPL
-Check "omitted optional arguments", ErrorOf("g.text_draw s") = E_NOTIMPL
-Check "omitted middle arguments", ErrorOf("g.text_draw s, , , ""FF00FF""") = E_NOTIMPL
-Check "all arguments omitted", ErrorOf("g.engine_Initialise") = E_NOTIMPL
-Check "function result", ErrorOf("t = g.engine_show_display_modes_width(n)") = E_NOTIMPL
-Check "a required argument cannot be left out", ErrorOf("g.engine_load") <> 0
-Check "dxinput member", ErrorOf("k.engine_initialize 0") = E_NOTIMPL
-Check "unknown member", ErrorOf("g.no_such_member") = 438
+Err.Clear : g.model_move 1, 2.5, 3, 4 : e = Err.Number : d = Err.Description : src = Err.Source : Expect "literal arguments", e, E_NOTIMPL
+Check "not-built description", d = "model_move is not implemented yet"
+Check "source names the class", src = "Quellbrook_dx_8engine.dxgraphics"
+Err.Clear : g.model_move n, n, n, n : e = Err.Number : d = Err.Description : src = Err.Source : Expect "variable arguments", e, E_NOTIMPL
+Err.Clear : g.text_draw s : e = Err.Number : d = Err.Description : src = Err.Source : Expect "omitted optional arguments", e, E_NOTIMPL
+Err.Clear : g.text_draw s, , , "FF00FF" : e = Err.Number : d = Err.Description : src = Err.Source : Expect "omitted middle arguments", e, E_NOTIMPL
+Err.Clear : g.engine_Initialise : e = Err.Number : d = Err.Description : src = Err.Source : Expect "all arguments omitted", e, E_NOTIMPL
+Err.Clear : t = g.engine_show_display_modes_width(n) : e = Err.Number : d = Err.Description : src = Err.Source : Expect "function result", e, E_NOTIMPL
+Err.Clear : g.engine_load : e = Err.Number : Check "a required argument cannot be left out", e <> 0
+Err.Clear : k.engine_initialize 0 : e = Err.Number : d = Err.Description : src = Err.Source : Expect "dxinput member", e, E_NOTIMPL
+Err.Clear : g.no_such_member : e = Err.Number : d = Err.Description : src = Err.Source : Expect "unknown member", e, 438
 
 WScript.Echo "summary: " & passed & " passed, " & failed & " failed"
