@@ -1,0 +1,227 @@
+#include "assemble.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+
+#include "cursor.h"
+
+namespace xfile {
+namespace {
+
+constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t white_no_alpha = 0x00FFFFFFu;
+
+// Returns the bit pattern of f with -0 folded into +0, so that equal values hash alike.
+std::uint32_t value_bits(float f) {
+  if (f == 0.0f) f = 0.0f;
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+// Maps every normal to the first normal of equal value (NaN equals nothing, as in the platform's
+// comparison), so that vertex splitting can look pairs up by index instead of walking chains.
+std::vector<std::uint32_t> first_equal_normals(const std::vector<std::array<float, 3>>& normals) {
+  struct key_hash {
+    std::size_t operator()(const std::array<std::uint32_t, 3>& k) const {
+      return (static_cast<std::size_t>(k[0]) * 0x9E3779B1u) ^ (static_cast<std::size_t>(k[1]) * 0x85EBCA77u) ^
+             (static_cast<std::size_t>(k[2]) * 0xC2B2AE3Du);
+    }
+  };
+  std::unordered_map<std::array<std::uint32_t, 3>, std::uint32_t, key_hash> seen;
+  std::vector<std::uint32_t> first(normals.size());
+  for (std::uint32_t i = 0; i < normals.size(); ++i) {
+    const auto& n = normals[i];
+    if (std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2])) {
+      first[i] = i;
+      continue;
+    }
+    first[i] = seen.try_emplace({value_bits(n[0]), value_bits(n[1]), value_bits(n[2])}, i).first->second;
+  }
+  return first;
+}
+
+// Returns true when m is exactly the identity, so that untransformed meshes keep exact values.
+bool is_identity(const matrix& m) { return m == identity_matrix(); }
+
+// Returns p * m with the division by w that D3DXVec3TransformCoord makes.
+std::array<float, 3> transform_point(const std::array<float, 3>& p, const matrix& m) {
+  float r[4];
+  for (int c = 0; c < 4; ++c) r[c] = p[0] * m[c] + p[1] * m[4 + c] + p[2] * m[8 + c] + m[12 + c];
+  if (r[3] != 0.0f && r[3] != 1.0f) return {r[0] / r[3], r[1] / r[3], r[2] / r[3]};
+  return {r[0], r[1], r[2]};
+}
+
+// Returns the matrix that carries normals along with m: the cofactors of its 3x3 part, which are
+// the inverse transpose scaled by the determinant, with the determinant's sign put back.
+std::array<float, 9> normal_matrix(const matrix& m) {
+  auto a = [&](int r, int c) { return m[r * 4 + c]; };
+  std::array<float, 9> cof;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      const int r0 = (r + 1) % 3, r1 = (r + 2) % 3, c0 = (c + 1) % 3, c1 = (c + 2) % 3;
+      cof[r * 3 + c] = a(r0, c0) * a(r1, c1) - a(r0, c1) * a(r1, c0);
+    }
+  const float det = a(0, 0) * cof[0] + a(0, 1) * cof[1] + a(0, 2) * cof[2];
+  if (det < 0)
+    for (float& v : cof) v = -v;
+  return cof;
+}
+
+// Returns n carried by the normal matrix and scaled back to unit length (zero stays zero).
+std::array<float, 3> transform_normal(const std::array<float, 3>& n, const std::array<float, 9>& cof) {
+  std::array<float, 3> r;
+  for (int c = 0; c < 3; ++c) r[c] = n[0] * cof[c] + n[1] * cof[3 + c] + n[2] * cof[6 + c];
+  const float length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+  if (length > 0 && std::isfinite(length))
+    for (float& v : r) v /= length;
+  return r;
+}
+
+}  // namespace
+
+matrix identity_matrix() { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; }
+
+matrix multiply(const matrix& a, const matrix& b) {
+  matrix r{};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      float sum = 0;
+      for (int k = 0; k < 4; ++k) sum += a[i * 4 + k] * b[k * 4 + j];
+      r[i * 4 + j] = sum;
+    }
+  return r;
+}
+
+mesh triangulate(const polygon_mesh& in) {
+  mesh out;
+  out.positions = in.positions;
+  out.texcoords = in.texcoords;
+  out.colors = in.colors;
+  out.materials = in.materials;
+  std::vector<std::uint32_t> corners = in.corners;
+
+  if (!in.normal_corners.empty()) {
+    // A vertex keeps the first normal a face gives it; each further distinct normal makes a copy
+    // of the vertex, appended in the order the faces ask for it.
+    const std::vector<std::uint32_t> first = first_equal_normals(in.normals);
+    std::vector<std::uint32_t> normal_of(in.positions.size(), none);
+    std::vector<std::uint32_t> origin;  // source vertex of every copy
+    std::unordered_map<std::uint64_t, std::uint32_t> copies;  // (vertex, normal) -> copy
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+      const std::uint32_t v = corners[i];
+      const std::uint32_t n = first[in.normal_corners[i]];
+      if (normal_of[v] == none) {
+        normal_of[v] = n;
+        continue;
+      }
+      if (normal_of[v] == n) continue;
+      const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32) | n;
+      auto found = copies.find(key);
+      if (found != copies.end()) {
+        corners[i] = found->second;
+        continue;
+      }
+      if (normal_of.size() >= none) throw parse_error("mesh needs more than 2^32 - 1 vertices");
+      const auto copy = static_cast<std::uint32_t>(normal_of.size());
+      normal_of.push_back(n);
+      origin.push_back(v);
+      copies.emplace(key, copy);
+      corners[i] = copy;
+    }
+    for (std::uint32_t v : origin) {
+      out.positions.push_back(out.positions[v]);
+      if (!out.texcoords.empty()) out.texcoords.push_back(out.texcoords[v]);
+      if (!out.colors.empty()) out.colors.push_back(out.colors[v]);
+    }
+    out.normals.reserve(normal_of.size());
+    for (std::uint32_t n : normal_of)
+      out.normals.push_back(n == none ? std::array<float, 3>{0, 0, 0} : in.normals[n]);
+  }
+
+  // Polygons become fans around their first corner, as the platform's loader cuts them.
+  std::size_t at = 0;
+  for (std::size_t f = 0; f < in.face_sizes.size(); ++f) {
+    const std::uint32_t count = in.face_sizes[f];
+    const std::uint32_t attribute = in.has_material_list ? in.face_materials[f] : 0;
+    for (std::uint32_t k = 1; k + 1 < count; ++k) {
+      out.triangles.push_back({corners[at], corners[at + k], corners[at + k + 1]});
+      out.attributes.push_back(attribute);
+    }
+    at += count;
+  }
+  return out;
+}
+
+mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& frames) {
+  // Frames are numbered in file order, so a parent's world matrix is ready before its children's.
+  std::vector<matrix> world(frames.size());
+  for (std::size_t i = 0; i < frames.size(); ++i)
+    world[i] = frames[i].parent < 0 ? frames[i].local : multiply(frames[i].local, world[frames[i].parent]);
+
+  bool any_normals = false, any_texcoords = false, any_colors = false, any_list = false, any_without = false;
+  std::uint64_t vertices = 0, triangles = 0, listed_materials = 0;
+  for (const placed_mesh& m : meshes) {
+    any_normals |= !m.geometry.normals.empty();
+    any_texcoords |= !m.geometry.texcoords.empty();
+    any_colors |= !m.geometry.colors.empty();
+    any_list |= m.has_material_list;
+    any_without |= !m.has_material_list;
+    vertices += m.geometry.positions.size();
+    triangles += m.geometry.triangles.size();
+    listed_materials += m.geometry.materials.size();
+  }
+  if (vertices >= none) throw parse_error("merged mesh needs more than 2^32 - 1 vertices");
+  const auto shared_default = static_cast<std::uint32_t>(listed_materials);
+
+  mesh out;
+  out.positions.reserve(vertices);
+  if (any_normals) out.normals.reserve(vertices);
+  if (any_texcoords) out.texcoords.reserve(vertices);
+  if (any_colors) out.colors.reserve(vertices);
+  out.triangles.reserve(triangles);
+  out.attributes.reserve(triangles);
+  std::uint32_t material_base = 0;
+  for (placed_mesh& m : meshes) {
+    mesh& g = m.geometry;
+    const auto base = static_cast<std::uint32_t>(out.positions.size());
+    const std::size_t count = g.positions.size();
+    const bool moved = m.frame >= 0 && !is_identity(world[m.frame]);
+    if (moved) {
+      const matrix& w = world[m.frame];
+      const std::array<float, 9> n = normal_matrix(w);
+      for (auto& p : g.positions) p = transform_point(p, w);
+      for (auto& v : g.normals) v = transform_normal(v, n);
+    }
+    out.positions.insert(out.positions.end(), g.positions.begin(), g.positions.end());
+    if (any_normals) {
+      if (g.normals.empty()) out.normals.resize(out.normals.size() + count, {0, 0, 0});
+      else out.normals.insert(out.normals.end(), g.normals.begin(), g.normals.end());
+    }
+    if (any_texcoords) {
+      if (g.texcoords.empty()) out.texcoords.resize(out.texcoords.size() + count, {0, 0});
+      else out.texcoords.insert(out.texcoords.end(), g.texcoords.begin(), g.texcoords.end());
+    }
+    if (any_colors) {
+      if (g.colors.empty()) out.colors.resize(out.colors.size() + count, white_no_alpha);
+      else out.colors.insert(out.colors.end(), g.colors.begin(), g.colors.end());
+    }
+    for (const auto& t : g.triangles) out.triangles.push_back({t[0] + base, t[1] + base, t[2] + base});
+    for (std::uint32_t a : g.attributes)
+      out.attributes.push_back(m.has_material_list ? a + material_base : (any_list ? shared_default : 0));
+    for (material& mat : g.materials) out.materials.push_back(std::move(mat));
+    material_base += static_cast<std::uint32_t>(g.materials.size());
+    g = mesh();  // free each part as soon as it is copied, to keep the peak low
+  }
+  if (!any_list || any_without) {
+    material fallback;
+    fallback.diffuse[0] = fallback.diffuse[1] = fallback.diffuse[2] = 0.5f;
+    fallback.specular[0] = fallback.specular[1] = fallback.specular[2] = 0.5f;
+    out.materials.push_back(fallback);
+  }
+  return out;
+}
+
+}  // namespace xfile

@@ -1,0 +1,75 @@
+// Tokens of the .x text and binary forms, delivered through one interface so that the object
+// reader does not care which form a file uses.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cursor.h"
+
+namespace xfile {
+
+enum class token_kind {
+  end,        // no bytes left
+  name,       // identifier (object type, object name, template keyword in text files)
+  string,     // quoted string; text holds the characters between the quotes
+  integer,    // whole number; value and negative are set
+  real,       // floating-point number; value is set
+  guid,       // <...> in text, a 16-byte GUID in binary
+  open_brace,
+  close_brace,
+  comma,
+  semicolon,
+  template_keyword,  // binary TOKEN_TEMPLATE
+  other,      // punctuation and type keywords that only appear inside templates
+};
+
+struct token {
+  token_kind kind = token_kind::end;
+  std::string_view text;  // name or string characters; the raw word for numbers in text files
+  double value = 0;       // numbers: the value (integers are exact up to 2^53)
+  bool negative = false;  // integers: a leading minus sign
+  std::size_t offset = 0; // where the token starts, as an offset in the (decompressed) file
+};
+
+// Splits a .x body (everything after the 16-byte header, decompressed) into tokens.
+class lexer {
+ public:
+  // binary selects the token format; float_bits (32 or 64) sizes binary float lists; base is
+  // the offset of data's first byte in the file, for messages.
+  lexer(const std::uint8_t* data, std::size_t size, bool binary, int float_bits, std::size_t base);
+
+  // Consumes and returns the next token.
+  token next();
+  // Returns the next token without consuming it.
+  const token& peek();
+  // Returns the bytes not yet consumed, counting any peeked token as unconsumed.
+  std::size_t remaining() const;
+  // Returns the fewest bytes one number can occupy, for checking counts against remaining().
+  std::size_t min_number_bytes() const { return binary_ ? 4 : 1; }
+  // Returns true for the binary form.
+  bool binary() const { return binary_; }
+  // Describes a token for an error message ("'}'", "name 'Mesh'", "end of file").
+  static std::string describe(const token& t);
+  // Throws a parse_error whose message ends with the token's position.
+  [[noreturn]] void fail(const std::string& message, const token& t) const;
+
+ private:
+  token read_text();
+  token read_binary();
+  token read_word(std::size_t start);
+
+  cursor in_;
+  bool binary_;
+  int float_bits_;
+  std::size_t base_;
+  // Elements still to deliver from the current binary integer or float list.
+  std::uint32_t list_left_ = 0;
+  bool list_is_float_ = false;
+  bool has_peeked_ = false;
+  token peeked_;
+  std::size_t peeked_remaining_ = 0;
+};
+
+}  // namespace xfile

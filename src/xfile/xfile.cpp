@@ -1,0 +1,511 @@
+#include "xfile.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <new>
+#include <string_view>
+
+#include "assemble.h"
+#include "cursor.h"
+#include "inflate.h"
+#include "lexer.h"
+
+namespace xfile {
+namespace {
+
+// Frames nested deeper than this are refused, so that a hostile file cannot exhaust the stack.
+constexpr int max_frame_depth = 256;
+constexpr std::size_t header_size = 16;
+
+// Returns true when a and b are equal ignoring ASCII case, as the platform matches template names.
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Returns the header field as printable text for a message, escaping anything unprintable.
+std::string printable(const std::uint8_t* p, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] >= 0x20 && p[i] < 0x7f) {
+      s += static_cast<char>(p[i]);
+    } else {
+      static const char hex[] = "0123456789abcdef";
+      s += "\\x";
+      s += hex[p[i] >> 4];
+      s += hex[p[i] & 15];
+    }
+  }
+  return s;
+}
+
+// Converts a parsed number to float; values beyond the float range become infinities rather than
+// the undefined result of a narrowing conversion.
+float to_float(double v) {
+  if (std::isnan(v)) return std::numeric_limits<float>::quiet_NaN();
+  if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(v);
+}
+
+// Converts a colour component to a byte as the platform does: clamped to 0..1, then rounded.
+std::uint32_t color_byte(float v) {
+  if (!(v > 0.0f)) return 0;  // NaN counts as 0
+  if (v >= 1.0f) return 255;
+  return static_cast<std::uint32_t>(v * 255.0f + 0.5f);
+}
+
+// An object's header: its type, its optional name and where it starts.
+struct object_header {
+  std::string_view type;
+  std::string name;
+  token start;
+};
+
+// Walks the objects of one file body, reading the ones that make up meshes and skipping the rest.
+class reader {
+ public:
+  // Reads from lx; references may copy at most reference_budget vertices and triangles.
+  reader(lexer& lx, std::size_t reference_budget) : lx_(lx), budget_(reference_budget) {}
+
+  // Reads every top-level object up to the end of the data.
+  void read_file() {
+    for (;;) {
+      const token t = lx_.next();
+      switch (t.kind) {
+        case token_kind::end: return;
+        case token_kind::comma:
+        case token_kind::semicolon: continue;
+        case token_kind::open_brace: read_reference(t); continue;  // nothing to place at the top
+        case token_kind::template_keyword: skip_template(t); continue;
+        case token_kind::name: read_object(t, -1, 0); continue;
+        default: lx_.fail("unexpected " + lexer::describe(t) + " at the top level", t);
+      }
+    }
+  }
+
+  std::vector<placed_mesh> meshes;
+  std::vector<frame_node> frames;
+
+ private:
+  // Reads an object whose type token has just been consumed, in frame `frame` (-1: top level).
+  void read_object(const token& type, int frame, int depth) {
+    object_header h = read_header(type);
+    if (iequals(h.type, "Frame")) {
+      read_frame(h, frame, depth + 1);
+    } else if (iequals(h.type, "Mesh")) {
+      read_mesh(h, frame);
+    } else if (iequals(h.type, "Material")) {
+      material m = read_material(h);
+      if (!h.name.empty()) materials_by_name_[h.name] = std::move(m);
+    } else if (iequals(h.type, "FrameTransformMatrix") && frame >= 0) {
+      matrix m;
+      for (float& v : m) v = read_float("FrameTransformMatrix value");
+      frames[frame].local = multiply(frames[frame].local, m);
+      skip_children(h);
+    } else {
+      skip_body(h);
+    }
+  }
+
+  // Reads an optional name, the opening brace and an optional GUID after an object's type.
+  object_header read_header(const token& type) {
+    object_header h;
+    h.type = type.text;
+    h.start = type;
+    token t = lx_.next();
+    // Text names may look like numbers ("Mesh 01 {"); their raw text is the name.
+    if (t.kind == token_kind::name || ((t.kind == token_kind::integer || t.kind == token_kind::real) && !t.text.empty())) {
+      h.name = std::string(t.text);
+      t = lx_.next();
+    }
+    if (t.kind != token_kind::open_brace)
+      lx_.fail("expected '{' after '" + std::string(type.text.substr(0, 64)) + "', found " + lexer::describe(t), t);
+    if (lx_.peek().kind == token_kind::guid) lx_.next();
+    return h;
+  }
+
+  // Consumes tokens up to the brace that closes the object h, whatever they contain.
+  void skip_body(const object_header& h) {
+    std::size_t depth = 1;
+    while (depth > 0) {
+      const token t = lx_.next();
+      if (t.kind == token_kind::open_brace) ++depth;
+      if (t.kind == token_kind::close_brace) --depth;
+      if (t.kind == token_kind::end) unterminated(h, t);
+    }
+  }
+
+  // Skips a binary template declaration: its name, then a braced body.
+  void skip_template(const token& keyword) {
+    const token name = lx_.next();
+    if (name.kind != token_kind::name) lx_.fail("expected a template name, found " + lexer::describe(name), name);
+    const token brace = lx_.next();
+    if (brace.kind != token_kind::open_brace) lx_.fail("expected '{' after the template name", brace);
+    object_header h;
+    h.type = "template";
+    h.start = keyword;
+    skip_body(h);
+  }
+
+  [[noreturn]] void unterminated(const object_header& h, const token& at) {
+    lx_.fail("file ends inside the " + std::string(h.type.substr(0, 64)) + " object that starts at byte " +
+                 std::to_string(h.start.offset),
+             at);
+  }
+
+  // Reads "{ name }" after its opening brace; returns the name (empty for a GUID-only reference).
+  std::string read_reference(const token& open) {
+    std::string name;
+    for (;;) {
+      const token t = lx_.next();
+      if (t.kind == token_kind::close_brace) return name;
+      if (t.kind == token_kind::name || ((t.kind == token_kind::integer || t.kind == token_kind::real) && !t.text.empty())) {
+        if (!name.empty()) lx_.fail("reference names two objects", t);
+        name = std::string(t.text);
+      } else if (t.kind != token_kind::guid) {
+        lx_.fail("malformed reference: unexpected " + lexer::describe(t), t.kind == token_kind::end ? t : open);
+      }
+    }
+  }
+
+  // Calls on_object for each child object and on_reference for each reference until the brace
+  // that closes h; separators are skipped, anything else is an error.
+  template <class Object, class Reference>
+  void for_each_child(const object_header& h, Object on_object, Reference on_reference) {
+    for (;;) {
+      const token t = lx_.next();
+      switch (t.kind) {
+        case token_kind::close_brace: return;
+        case token_kind::comma:
+        case token_kind::semicolon: continue;
+        case token_kind::open_brace: on_reference(read_reference(t)); continue;
+        case token_kind::name: on_object(t); continue;
+        case token_kind::template_keyword: skip_template(t); continue;
+        case token_kind::end: unterminated(h, t);
+        default:
+          lx_.fail("unexpected " + lexer::describe(t) + " in the " + std::string(h.type.substr(0, 64)) + " object" +
+                       (h.name.empty() ? "" : " '" + h.name.substr(0, 64) + "'"),
+                   t);
+      }
+    }
+  }
+
+  // Skips the children of h, which are of no use where h appears.
+  void skip_children(const object_header& h) {
+    for_each_child(h, [&](const token& type) { skip_body(read_header(type)); }, [](const std::string&) {});
+  }
+
+  // Reads a Frame: its transform, meshes, child frames and mesh references.
+  void read_frame(const object_header& h, int parent, int depth) {
+    if (depth > max_frame_depth)
+      lx_.fail("frames nested more than " + std::to_string(max_frame_depth) + " deep", h.start);
+    const int self = static_cast<int>(frames.size());
+    frames.push_back(frame_node{parent, identity_matrix()});
+    for_each_child(
+        h, [&](const token& type) { read_object(type, self, depth); },
+        [&](const std::string& name) { place_reference(name, self); });
+  }
+
+  // Places another copy of a named mesh in frame; references to anything else are ignored.
+  void place_reference(const std::string& name, int frame) {
+    auto found = meshes_by_name_.find(name);
+    if (found == meshes_by_name_.end()) return;
+    placed_mesh copy = meshes[found->second];
+    const std::size_t size = copy.geometry.positions.size() + copy.geometry.triangles.size();
+    if (size > budget_) throw parse_error("mesh references copy '" + name.substr(0, 64) + "' more often than the file size allows");
+    budget_ -= size;
+    copy.frame = frame;
+    meshes.push_back(std::move(copy));
+  }
+
+  // Skips separators so that the next token is a value, a brace or a name.
+  void skip_separators() {
+    while (lx_.peek().kind == token_kind::comma || lx_.peek().kind == token_kind::semicolon) lx_.next();
+  }
+
+  // Reads a DWORD value; `what` names it in messages.
+  std::uint32_t read_dword(const char* what) {
+    skip_separators();
+    const token t = lx_.next();
+    if (t.kind != token_kind::integer) lx_.fail(std::string("expected ") + what + ", found " + lexer::describe(t), t);
+    if (t.negative || t.value > 4294967295.0) lx_.fail(std::string(what) + " out of range: " + lexer::describe(t), t);
+    return static_cast<std::uint32_t>(t.value);
+  }
+
+  // Reads a FLOAT value (an integer is accepted as one).
+  float read_float(const char* what) {
+    skip_separators();
+    const token t = lx_.next();
+    if (t.kind != token_kind::integer && t.kind != token_kind::real)
+      lx_.fail(std::string("expected ") + what + ", found " + lexer::describe(t), t);
+    return to_float(t.value);
+  }
+
+  // Throws unless `count` items of `numbers` values each can still be in the data, so that no
+  // count in a file can make the reader allocate more than the file could fill.
+  void check_count(std::uint64_t count, std::uint64_t numbers, const char* what) {
+    const std::uint64_t needed = count * numbers * lx_.min_number_bytes();
+    if (needed > lx_.remaining()) {
+      token at = lx_.peek();
+      lx_.fail(std::string(what) + " " + std::to_string(count) + " is more than the " +
+                   std::to_string(lx_.remaining()) + " bytes left can hold",
+               at);
+    }
+  }
+
+  // Reads a Material: face colour, power, specular and emissive colours, optional texture name.
+  material read_material(const object_header& h) {
+    material m;
+    for (float& v : m.diffuse) v = read_float("Material faceColor");
+    m.power = read_float("Material power");
+    for (float& v : m.specular) v = read_float("Material specularColor");
+    for (float& v : m.emissive) v = read_float("Material emissiveColor");
+    for_each_child(
+        h,
+        [&](const token& type) {
+          object_header child = read_header(type);
+          if (!iequals(child.type, "TextureFilename")) return skip_body(child);
+          skip_separators();
+          const token s = lx_.next();
+          if (s.kind != token_kind::string) lx_.fail("expected the texture file name, found " + lexer::describe(s), s);
+          m.texture = std::string(s.text);
+          skip_children(child);
+        },
+        [](const std::string&) {});
+    return m;
+  }
+
+  // Reads a Mesh and its children, triangulates it and keeps it if it has any vertex.
+  void read_mesh(const object_header& h, int frame) {
+    polygon_mesh pm;
+    const std::uint32_t vertex_count = read_dword("Mesh vertex count");
+    check_count(vertex_count, 3, "Mesh vertex count");
+    pm.positions.resize(vertex_count);
+    for (auto& p : pm.positions)
+      for (float& v : p) v = read_float("Mesh vertex coordinate");
+    const std::uint32_t face_count = read_dword("Mesh face count");
+    check_count(face_count, 4, "Mesh face count");
+    pm.face_sizes.resize(face_count);
+    for (std::uint32_t f = 0; f < face_count; ++f) {
+      const std::uint32_t corners = read_dword("face vertex count");
+      if (corners < 3) lx_.fail("face " + std::to_string(f) + " has " + std::to_string(corners) + " vertices, fewer than 3", lx_.peek());
+      check_count(corners, 1, "face vertex count");
+      pm.face_sizes[f] = corners;
+      for (std::uint32_t k = 0; k < corners; ++k) {
+        const std::uint32_t index = read_dword("face vertex index");
+        if (index >= vertex_count)
+          lx_.fail("face " + std::to_string(f) + " uses vertex " + std::to_string(index) + " of " +
+                       std::to_string(vertex_count),
+                   lx_.peek());
+        pm.corners.push_back(index);
+      }
+    }
+    for_each_child(
+        h,
+        [&](const token& type) {
+          object_header child = read_header(type);
+          if (iequals(child.type, "MeshNormals")) read_normals(child, pm);
+          else if (iequals(child.type, "MeshTextureCoords")) read_texcoords(child, pm);
+          else if (iequals(child.type, "MeshVertexColors")) read_colors(child, pm);
+          else if (iequals(child.type, "MeshMaterialList")) read_material_list(child, pm);
+          else skip_body(child);
+        },
+        [](const std::string&) {});
+    if (pm.positions.empty()) return;  // the platform drops meshes without vertices
+    placed_mesh placed;
+    placed.has_material_list = pm.has_material_list;
+    placed.frame = frame;
+    placed.geometry = triangulate(pm);
+    if (!h.name.empty()) meshes_by_name_[h.name] = meshes.size();
+    meshes.push_back(std::move(placed));
+  }
+
+  // Reads MeshNormals: the normals and, per face, one normal index per corner.
+  void read_normals(const object_header& h, polygon_mesh& pm) {
+    const std::uint32_t count = read_dword("MeshNormals normal count");
+    check_count(count, 3, "MeshNormals normal count");
+    pm.normals.assign(count, {0, 0, 0});
+    for (auto& n : pm.normals) {
+      for (float& v : n) v = read_float("normal coordinate");
+      const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+      if (length > 0 && std::isfinite(length))
+        for (float& v : n) v /= length;
+    }
+    const std::uint32_t faces = read_dword("MeshNormals face count");
+    if (faces != pm.face_sizes.size())
+      lx_.fail("MeshNormals has " + std::to_string(faces) + " faces, the mesh " + std::to_string(pm.face_sizes.size()), lx_.peek());
+    pm.normal_corners.clear();
+    for (std::uint32_t f = 0; f < faces; ++f) {
+      const std::uint32_t corners = read_dword("normal face corner count");
+      if (corners != pm.face_sizes[f])
+        lx_.fail("MeshNormals face " + std::to_string(f) + " has " + std::to_string(corners) + " corners, the mesh face " +
+                     std::to_string(pm.face_sizes[f]),
+                 lx_.peek());
+      for (std::uint32_t k = 0; k < corners; ++k) {
+        const std::uint32_t index = read_dword("normal index");
+        if (index >= count)
+          lx_.fail("MeshNormals face " + std::to_string(f) + " uses normal " + std::to_string(index) + " of " +
+                       std::to_string(count),
+                   lx_.peek());
+        pm.normal_corners.push_back(index);
+      }
+    }
+    skip_children(h);
+  }
+
+  // Reads MeshTextureCoords, which must give one pair per vertex.
+  void read_texcoords(const object_header& h, polygon_mesh& pm) {
+    const std::uint32_t count = read_dword("MeshTextureCoords count");
+    if (count != pm.positions.size())
+      lx_.fail("MeshTextureCoords has " + std::to_string(count) + " coordinates for " +
+                   std::to_string(pm.positions.size()) + " vertices",
+               lx_.peek());
+    pm.texcoords.resize(count);
+    for (auto& uv : pm.texcoords)
+      for (float& v : uv) v = read_float("texture coordinate");
+    skip_children(h);
+  }
+
+  // Reads MeshVertexColors: indexed RGBA colours, stored as ARGB bytes.
+  void read_colors(const object_header& h, polygon_mesh& pm) {
+    const std::uint32_t count = read_dword("MeshVertexColors count");
+    check_count(count, 5, "MeshVertexColors count");
+    pm.colors.assign(pm.positions.size(), 0x00FFFFFFu);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t index = read_dword("vertex colour index");
+      if (index >= pm.positions.size())
+        lx_.fail("MeshVertexColors entry " + std::to_string(i) + " colours vertex " + std::to_string(index) + " of " +
+                     std::to_string(pm.positions.size()),
+                 lx_.peek());
+      float rgba[4];
+      for (float& v : rgba) v = read_float("vertex colour component");
+      pm.colors[index] = (color_byte(rgba[3]) << 24) | (color_byte(rgba[0]) << 16) | (color_byte(rgba[1]) << 8) |
+                         color_byte(rgba[2]);
+    }
+    skip_children(h);
+  }
+
+  // Reads MeshMaterialList: per-face material ids and the materials, inline or referenced.
+  void read_material_list(const object_header& h, polygon_mesh& pm) {
+    pm.has_material_list = false;
+    pm.face_materials.clear();
+    pm.materials.clear();
+    const std::uint32_t count = read_dword("MeshMaterialList material count");
+    if (count == 0) return skip_body(h);  // no materials: the mesh is treated as having no list
+    const std::uint32_t indexes = read_dword("MeshMaterialList face index count");
+    const std::size_t faces = pm.face_sizes.size();
+    if (indexes > faces)
+      lx_.fail("MeshMaterialList has " + std::to_string(indexes) + " face indexes for " + std::to_string(faces) + " faces",
+               lx_.peek());
+    pm.face_materials.reserve(faces);
+    for (std::uint32_t i = 0; i < indexes; ++i) {
+      const std::uint32_t id = read_dword("face material index");
+      if (id >= count)
+        lx_.fail("face " + std::to_string(i) + " uses material " + std::to_string(id) + " of " + std::to_string(count),
+                 lx_.peek());
+      pm.face_materials.push_back(id);
+    }
+    // Some exporters list fewer indexes than faces; the last one then holds for the rest.
+    pm.face_materials.resize(faces, pm.face_materials.empty() ? 0 : pm.face_materials.back());
+    auto add = [&](material m, const token& at) {
+      if (pm.materials.size() >= count)
+        lx_.fail("MeshMaterialList declares " + std::to_string(count) + " materials and gives more", at);
+      pm.materials.push_back(std::move(m));
+    };
+    for_each_child(
+        h,
+        [&](const token& type) {
+          object_header child = read_header(type);
+          if (!iequals(child.type, "Material")) return skip_body(child);
+          material m = read_material(child);
+          if (!child.name.empty()) materials_by_name_[child.name] = m;
+          add(std::move(m), child.start);
+        },
+        [&](const std::string& name) {
+          auto found = materials_by_name_.find(name);
+          if (found == materials_by_name_.end())
+            lx_.fail("material reference '" + name.substr(0, 64) + "' names no material defined before it", lx_.peek());
+          add(found->second, lx_.peek());
+        });
+    if (pm.materials.size() != count)
+      lx_.fail("MeshMaterialList declares " + std::to_string(count) + " materials and gives " +
+                   std::to_string(pm.materials.size()),
+               lx_.peek());
+    pm.has_material_list = true;
+  }
+
+  lexer& lx_;
+  std::size_t budget_;
+  std::map<std::string, material, std::less<>> materials_by_name_;
+  std::map<std::string, std::size_t, std::less<>> meshes_by_name_;
+};
+
+// Reads the header, decompresses if needed and parses the body; throws parse_error.
+mesh parse_or_throw(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) throw parse_error("empty file");
+  if (size < header_size)
+    throw parse_error("file of " + std::to_string(size) + " bytes is shorter than the 16-byte .x header");
+  if (std::memcmp(data, "xof ", 4) != 0)
+    throw parse_error("not a .x file: bad magic \"" + printable(data, 4) + "\"");
+  if (std::memcmp(data + 4, "0302", 4) != 0 && std::memcmp(data + 4, "0303", 4) != 0)
+    throw parse_error("unsupported .x version \"" + printable(data + 4, 4) + "\" (0302 and 0303 are read)");
+  const bool text = std::memcmp(data + 8, "txt ", 4) == 0;
+  const bool binary = std::memcmp(data + 8, "bin ", 4) == 0;
+  const bool text_zip = std::memcmp(data + 8, "tzip", 4) == 0;
+  const bool binary_zip = std::memcmp(data + 8, "bzip", 4) == 0;
+  if (!text && !binary && !text_zip && !binary_zip)
+    throw parse_error("unsupported .x format \"" + printable(data + 8, 4) + "\" (txt, bin, tzip and bzip are read)");
+  int float_bits = 0;
+  if (std::memcmp(data + 12, "0032", 4) == 0) float_bits = 32;
+  if (std::memcmp(data + 12, "0064", 4) == 0) float_bits = 64;
+  if (float_bits == 0) throw parse_error("unsupported float size \"" + printable(data + 12, 4) + "\" (0032 and 0064 are read)");
+
+  std::vector<std::uint8_t> inflated;
+  const std::uint8_t* body = data + header_size;
+  std::size_t body_size = size - header_size;
+  if (text_zip || binary_zip) {
+    inflated = inflate_mszip(body, body_size);
+    body = inflated.data();
+    body_size = inflated.size();
+  }
+  lexer lx(body, body_size, binary || binary_zip, float_bits, header_size);
+  // References may repeat meshes, but only up to a few times the data the file itself holds.
+  reader r(lx, 4 * body_size + 65536);
+  try {
+    r.read_file();
+  } catch (const parse_error& e) {
+    if (text_zip || binary_zip) throw parse_error(std::string(e.what()) + " (byte offsets count the decompressed file)");
+    throw;
+  }
+  if (r.meshes.empty()) throw parse_error("file holds no mesh with vertices");
+  return merge(r.meshes, r.frames);
+}
+
+}  // namespace
+
+bool parse(const std::uint8_t* data, std::size_t size, mesh& out, std::string& error) {
+  try {
+    out = parse_or_throw(data, size);
+    error.clear();
+    return true;
+  } catch (const parse_error& e) {
+    error = e.what();
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+  } catch (const std::length_error&) {
+    error = "out of memory";
+  }
+  out = mesh();
+  return false;
+}
+
+}  // namespace xfile

@@ -1,0 +1,69 @@
+// Reads DirectX .x mesh files into one merged, triangulated mesh with its materials.
+//
+// Reads the text, binary and MSZIP-compressed ("tzip", "bzip") forms, versions 0302 and 0303, with
+// 32- or 64-bit floats. Follows the Frame hierarchy (row vectors, v' = v * M, a child's transform
+// applied before its parent's), reads Mesh, MeshNormals, MeshTextureCoords, MeshVertexColors,
+// MeshMaterialList, Material and TextureFilename, and skips everything else: templates, animation,
+// skinning and unknown objects, by matching braces.
+//
+// It does what D3DXLoadMeshFromX does (as Wine's d3dx9 implements it) where that is not a fault:
+// - normals indexed differently from the positions split a vertex once per distinct normal value,
+//   the copies appended after the file's vertices; normals are normalised; a vertex that no face
+//   uses gets a zero normal;
+// - vertices a MeshVertexColors list leaves out are 0x00FFFFFF; colours are clamped to 0..1;
+// - texture names are kept exactly as the file spells them (no path or escape processing);
+// - meshes without vertices are dropped; a file without any mesh is an error;
+// - a file in which no mesh has a material list gets one default material (diffuse 0.5 0.5 0.5 0,
+//   specular 0.5 0.5 0.5, power 0, emissive 0) and attribute 0 on every triangle;
+// - attribute ids of each mesh are offset by the number of materials of the meshes before it.
+//
+// Intended differences from that loader:
+// - the combined transform is child * parent; Wine multiplies parent * child, which differs only
+//   for nested frames with non-commuting matrices. A frame's transform applies to all its meshes,
+//   whether the FrameTransformMatrix comes before or after them;
+// - normals are transformed by the inverse transpose of the matrix's 3x3 part and renormalised;
+//   Wine transforms them as points, translation included;
+// - merged triangles are offset by the vertex count of the meshes before them (Wine offsets by
+//   three times their face count, which breaks files with more than one mesh);
+// - when some meshes have material lists and others do not, the ones without share one default
+//   material appended after all the others (Wine lets their attribute 0 point at whatever
+//   material comes next);
+// - objects that are skipped are not checked against their templates, so a file whose unused data
+//   is inconsistent (malformed skin weights, say) still loads; the platform loader refuses it;
+// - a MeshMaterialList with fewer face indexes than faces repeats its last index (Wine refuses);
+// - text strings may contain ',' ';' and braces; Wine ends a string at any of them;
+// - when meshes lack normals, texture coordinates or colours that others have, their vertices get
+//   zero normals, zero coordinates and 0x00FFFFFF.
+// Faces keep file order: grouping triangles by attribute is left to the mesh builder.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xfile {
+
+struct material {
+  float diffuse[4] = {0, 0, 0, 0};  // faceColor: r, g, b, a
+  float power = 0;
+  float specular[3] = {0, 0, 0};
+  float emissive[3] = {0, 0, 0};
+  std::string texture;  // empty when the material names no texture
+};
+
+struct mesh {
+  std::vector<std::array<float, 3>> positions;
+  std::vector<std::array<float, 3>> normals;    // empty, or one per position
+  std::vector<std::array<float, 2>> texcoords;  // empty, or one per position
+  std::vector<std::uint32_t> colors;            // empty, or one ARGB per position
+  std::vector<std::array<std::uint32_t, 3>> triangles;
+  std::vector<std::uint32_t> attributes;        // one material index per triangle
+  std::vector<material> materials;              // never empty after a successful parse
+};
+
+// Parses a whole file held in memory into out; on failure returns false and sets error to a
+// description of what was wrong and where. Never throws.
+bool parse(const std::uint8_t* data, std::size_t size, mesh& out, std::string& error);
+
+}  // namespace xfile
