@@ -9,15 +9,12 @@
 
 #include <functional>
 
+#include "dx/graphics.h"
+
 namespace dx {
 
 using Microsoft::WRL::ComPtr;
 
-struct Direct3D8 : IUnknown {};
-struct Direct3DDevice8 : IUnknown {};
-struct Direct3DTexture8 : IUnknown {};
-struct D3DX8 : IUnknown {};
-struct D3DXMesh : IUnknown {};
 struct DirectInput8 : IUnknown {};
 
 // The root object, from which the Direct3D and DirectInput objects are made.

@@ -2,22 +2,25 @@
 #pragma once
 #include <windows.h>
 
+#include <wrl/client.h>
+
 #include <memory>
 
 namespace dx {
 
-// A counted reference to a DLL loaded at run time; each object made from a DLL keeps one,
-// so the DLL stays loaded for as long as any of its objects lives.
+// A counted reference to a DLL loaded at run time; each object made from a DLL keeps one
+// (copies share it), so the DLL stays loaded for as long as any of its objects lives.
 class library {
 public:
     static HRESULT load(const wchar_t* name, library& out);
     FARPROC symbol(const char* name) const;
 
 private:
-    struct unload {
-        void operator()(HMODULE m) const noexcept { FreeLibrary(m); }
-    };
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, unload> handle_;
+    std::shared_ptr<std::remove_pointer_t<HMODULE>> handle_;
 };
+
+struct Direct3D8;
+// Wraps a Direct3D object made from the given d3d8.dll, taking over its reference.
+HRESULT wrap_direct3d8(library lib, struct IDirect3D8* d3d, Microsoft::WRL::ComPtr<Direct3D8>& out);
 
 }  // namespace dx

@@ -20,23 +20,13 @@ HRESULT library::load(const wchar_t* name, library& out) {
         DWORD e = GetLastError();
         return HRESULT_FROM_WIN32(e ? e : ERROR_MOD_NOT_FOUND);
     }
-    out.handle_.reset(m);
+    out.handle_.reset(m, [](HMODULE h) { FreeLibrary(h); });
     return S_OK;
 }
 
 FARPROC library::symbol(const char* name) const { return GetProcAddress(handle_.get(), name); }
 
 namespace {
-
-class real_direct3d8 final : public ref_counted<Direct3D8> {
-public:
-    real_direct3d8(library lib, IDirect3D8* d3d) : lib_(std::move(lib)), d3d_(d3d) {}
-    ~real_direct3d8() override { d3d_.Reset(); }  // before the DLL reference goes
-
-private:
-    library lib_;
-    ComPtr<IDirect3D8> d3d_;
-};
 
 class real_directinput8 final : public ref_counted<DirectInput8> {
 public:
@@ -62,7 +52,7 @@ public:
         IDirect3D8* d3d = create(D3D_SDK_VERSION);
         if (!d3d) return E_FAIL;
         ComPtr<Direct3D8> made;
-        hr = make<real_direct3d8>(made, std::move(lib), d3d);
+        hr = wrap_direct3d8(std::move(lib), d3d, made);
         if (FAILED(hr)) {
             d3d->Release();
             return hr;

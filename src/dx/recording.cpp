@@ -1,12 +1,15 @@
 #include "dx/recording.h"
 
-#include "dx/ref_counted.h"
+#include "dx/recording_object.h"
 
 namespace dx::recording {
 
 HRESULT log::enter(const std::string& operation, const std::string& arguments) {
-    calls_.push_back(arguments.empty() ? operation : operation + "(" + arguments + ")");
-    auto it = failures_.find(operation);
+    const std::string call = arguments.empty() ? operation : operation + "(" + arguments + ")";
+    calls_.push_back(call);
+    // A failure set for the exact call wins over one set for the operation.
+    auto it = failures_.find(call);
+    if (it == failures_.end()) it = failures_.find(operation);
     return it == failures_.end() ? S_OK : it->second;
 }
 
@@ -32,28 +35,6 @@ void log::object_destroyed(const std::string& kind, int id) {
 
 namespace {
 
-// The common part of every recording object: its log, kind and serial number.
-template <class Interface>
-class recorded : public ref_counted<Interface> {
-public:
-    recorded(std::shared_ptr<log> into, const char* kind)
-        : log_(std::move(into)), kind_(kind), id_(log_->object_created(kind)) {}
-    ~recorded() override { log_->object_destroyed(kind_, id_); }
-
-protected:
-    HRESULT enter(const char* method, const std::string& arguments = {}) {
-        return log_->enter(kind_ + "." + method, arguments);
-    }
-    std::shared_ptr<log> log_;
-    std::string kind_;
-    int id_;
-};
-
-class recording_direct3d8 final : public recorded<Direct3D8> {
-public:
-    explicit recording_direct3d8(std::shared_ptr<log> into) : recorded(std::move(into), "Direct3D8") {}
-};
-
 class recording_directinput8 final : public recorded<DirectInput8> {
 public:
     explicit recording_directinput8(std::shared_ptr<log> into) : recorded(std::move(into), "DirectInput8") {}
@@ -67,10 +48,8 @@ public:
         *out = nullptr;
         HRESULT hr = enter("Direct3DCreate");
         if (FAILED(hr)) return hr;
-        ComPtr<Direct3D8> made;
-        hr = make<recording_direct3d8>(made, log_);
-        *out = made.Detach();
-        return hr;
+        *out = make_direct3d8(log_).Detach();
+        return *out ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT DirectInputCreate(DirectInput8** out) override {
         *out = nullptr;

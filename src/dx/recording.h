@@ -1,6 +1,8 @@
 // The recording double of the DirectX layer: every call is logged with its arguments, in
 // order, and any operation can be told to fail with a chosen HRESULT.
 #pragma once
+#include <d3d8.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -12,7 +14,8 @@ namespace dx::recording {
 
 class log {
 public:
-    // Makes the named operation (for instance "DirectX8.Direct3DCreate") fail from now on.
+    // Makes the named operation (for instance "DirectX8.Direct3DCreate"), or one exact call
+    // ("Direct3D8.EnumAdapterModes(0,2)"), fail from now on.
     void fail(const std::string& operation, HRESULT hr) { failures_[operation] = hr; }
     void succeed(const std::string& operation) { failures_.erase(operation); }
 
@@ -28,6 +31,17 @@ public:
     int object_created(const std::string& kind);
     void object_destroyed(const std::string& kind, int id);
 
+    // What the recording Direct3D objects report and keep, for tests to set and read.
+    struct graphics_script {
+        D3DDISPLAYMODE display_mode{800, 600, 60, D3DFMT_X8R8G8B8};  // GetAdapterDisplayMode
+        std::vector<D3DDISPLAYMODE> adapter_modes;                    // the adapter's mode list
+        DWORD raster_caps = 0;                                        // GetDeviceCaps
+        std::vector<D3DPRESENT_PARAMETERS> present_parameters;       // one per CreateDevice
+        std::vector<std::pair<D3DTRANSFORMSTATETYPE, D3DMATRIX>> transforms;  // every SetTransform
+        std::vector<D3DMATERIAL8> materials;                          // every SetMaterial
+        std::vector<D3DLIGHT8> lights;                                // every SetLight
+    } graphics;
+
 private:
     std::vector<std::string> calls_;
     std::map<std::string, HRESULT> failures_;
@@ -38,5 +52,11 @@ private:
 // A factory that makes recording root objects logging into the given log. Creating the
 // root object is the operation "DirectX8.create".
 directx_factory factory(std::shared_ptr<log> into);
+
+// A factory of recording D3DX8 objects ("D3DX8.create").
+d3dx_factory d3dx(std::shared_ptr<log> into);
+
+// A recording Direct3D8 object (made by the recording root's Direct3DCreate).
+ComPtr<Direct3D8> make_direct3d8(std::shared_ptr<log> into);
 
 }  // namespace dx::recording

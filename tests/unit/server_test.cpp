@@ -87,13 +87,14 @@ TEST(Server, AMemberNotBuiltYetFailsWithReadableErrorInformation) {
     ASSERT_EQ(S_OK, factory_of(iface::CLSID_dxgraphics)
                         ->CreateInstance(nullptr, iface::IID_dxgraphics, reinterpret_cast<void**>(g.GetAddressOf())));
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(E_NOTIMPL, g->scene_begin());
+    SHORT index = 0;
+    EXPECT_EQ(E_NOTIMPL, g->model_draw(&index));
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
     bstr description, source;
     info->GetDescription(description.out());
     info->GetSource(source.out());
-    EXPECT_EQ(L"scene_begin is not implemented yet", description.str());
+    EXPECT_EQ(L"model_draw is not implemented yet", description.str());
     EXPECT_EQ(L"Quellbrook_dx_8engine.dxgraphics", source.str());
 }
 

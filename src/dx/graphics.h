@@ -1,0 +1,74 @@
+// The Direct3D 8 and D3DX 8 side of the DirectX layer: the operations the graphics engine
+// uses, with the platform's records (d3d8types.h) in their field order and widths.
+#pragma once
+#include <windows.h>
+#include <d3d8.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+
+#include <functional>
+
+namespace dx {
+
+using Microsoft::WRL::ComPtr;
+
+struct Direct3DTexture8 : IUnknown {
+    virtual IDirect3DBaseTexture8* native_texture() = 0;  // nullptr in the recording double
+};
+
+struct D3DXMesh : IUnknown {
+    virtual HRESULT DrawSubset(DWORD attribute) = 0;
+};
+
+struct Direct3DDevice8 : IUnknown {
+    virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) = 0;
+    virtual HRESULT BeginScene() = 0;
+    virtual HRESULT EndScene() = 0;
+    virtual HRESULT Present(const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty) = 0;
+    virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX& matrix) = 0;
+    virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+    virtual HRESULT SetMaterial(const D3DMATERIAL8& material) = 0;
+    virtual HRESULT SetTexture(DWORD stage, Direct3DTexture8* texture) = 0;
+    virtual HRESULT SetLight(DWORD index, const D3DLIGHT8& light) = 0;
+    virtual HRESULT LightEnable(DWORD index, BOOL enable) = 0;
+    // The platform device under the wrapper, for our own D3DX pieces; nullptr in the double.
+    virtual IDirect3DDevice8* native_device() = 0;
+};
+
+struct Direct3D8 : IUnknown {
+    virtual HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) = 0;
+    virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behaviour,
+                                 D3DPRESENT_PARAMETERS* parameters, Direct3DDevice8** out) = 0;
+    virtual HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS8* caps) = 0;
+    virtual HRESULT GetAdapterModeCount(UINT adapter, LONG* count) = 0;
+    virtual HRESULT EnumAdapterModes(UINT adapter, UINT mode, D3DDISPLAYMODE* out) = 0;
+    virtual HRESULT CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT display, D3DFORMAT back_buffer,
+                                    BOOL windowed) = 0;
+};
+
+// A block of bytes, as D3DX hands them out.
+struct D3DXBuffer : IUnknown {};
+
+// A font made from a GDI font for one device.
+struct D3DXFont : IUnknown {};
+
+// The D3DX 8 utility object.
+struct D3DX8 : IUnknown {
+    virtual HRESULT CreateFont(Direct3DDevice8* device, HFONT font, D3DXFont** out) = 0;
+    // Draws text inside rect with the DrawText format flags (DT_TOP, DT_VCENTER, DT_BOTTOM,
+    // DT_LEFT, DT_CENTER, DT_RIGHT); lines end at "\n" or "\r\n".
+    virtual HRESULT DrawText(D3DXFont* font, D3DCOLOR color, const wchar_t* text, UINT length, RECT* rect,
+                             DWORD format) = 0;
+    virtual HRESULT CreateBuffer(DWORD bytes, D3DXBuffer** out) = 0;
+    virtual HRESULT BufferSetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count,
+                                  const void* data) = 0;
+    virtual HRESULT BufferGetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count, void* data) = 0;
+};
+
+// Makes a new D3DX8 object; tests replace it with the recording double's.
+using d3dx_factory = std::function<HRESULT(ComPtr<D3DX8>&)>;
+HRESULT create_d3dx8(ComPtr<D3DX8>& out);
+void set_d3dx_factory(d3dx_factory factory);  // an empty one restores the real implementation
+HRESULT create_real_d3dx8(ComPtr<D3DX8>& out);
+
+}  // namespace dx
