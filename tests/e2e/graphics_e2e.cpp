@@ -1,0 +1,305 @@
+// The graphics engine as a C++ client sees it: the registered DLL, the real d3d8 under Xvfb,
+// a window of the client's own, and what is presented read back from the screen.
+#include <windows.h>
+#include <d3d8.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dx8engine_iface.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int client_width = 640, client_height = 480;
+
+template <class I>
+ComPtr<I> create(const wchar_t* progid, REFIID iid) {
+    CLSID clsid{};
+    EXPECT_EQ(S_OK, CLSIDFromProgID(progid, &clsid));
+    ComPtr<I> object;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                     reinterpret_cast<void**>(object.GetAddressOf())));
+    return object;
+}
+
+// A top-level window whose client area is 640 x 480, placed at a known spot on the screen.
+class client_window {
+public:
+    client_window() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"graphics_e2e";
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        RegisterClassW(&wc);
+        RECT r{0, 0, client_width, client_height};
+        AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+        hwnd = CreateWindowW(L"graphics_e2e", L"graphics e2e", WS_OVERLAPPEDWINDOW, 20, 20, r.right - r.left,
+                             r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+        UpdateWindow(hwnd);
+        pump();
+    }
+    ~client_window() { DestroyWindow(hwnd); }
+    static void pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    HWND hwnd;
+};
+
+// The client area as presented, read back from the screen (the window's own DC reads black
+// under Wine).
+std::vector<DWORD> read_client(HWND hwnd) {
+    client_window::pump();
+    Sleep(50);
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = client_width;
+    bi.bmiHeader.biHeight = -client_height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, client_width, client_height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + client_width * client_height);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+bool greenish(DWORD p) { return ((p >> 8) & 0xFF) > 100 && ((p >> 16) & 0xFF) < 80 && (p & 0xFF) < 80; }
+bool black(DWORD p) { return (p & 0xFFFFFF) == 0; }
+
+// Waits until the window shows on the screen: frames presented to a window the display has
+// not mapped yet never reach the screen.
+void wait_until_shown(HWND hwnd) {
+    for (int i = 0; i < 100; ++i) {
+        HDC dc = GetDC(hwnd);
+        RECT r{0, 0, client_width, client_height};
+        HBRUSH marker = CreateSolidBrush(RGB(0, 0, 200));
+        FillRect(dc, &r, marker);
+        DeleteObject(marker);
+        ReleaseDC(hwnd, dc);
+        auto pixels = read_client(hwnd);
+        if ((pixels[client_width * client_height / 2] & 0xFFFFFF) == 0x0000C8) return;
+    }
+    ADD_FAILURE() << "the window never showed";
+}
+
+class GraphicsClient : public testing::Test {
+protected:
+    void SetUp() override {
+        wait_until_shown(win.hwnd);
+        main = create<iface::_dxmain>(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain);
+        g = create<iface::_dxgraphics>(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics);
+        ASSERT_TRUE(main && g);
+        ASSERT_EQ(S_OK, main->initialize());
+    }
+    void TearDown() override {
+        if (g) g->engine_end();
+        g.Reset();
+        if (main) main->engine_unload();
+        main.Reset();
+    }
+
+    void open(SHORT window = 1, SHORT width = client_width, SHORT height = client_height) {
+        LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(win.hwnd));
+        ASSERT_EQ(S_OK, g->engine_load(&handle));
+        VARIANT_BOOL off = VARIANT_FALSE;
+        SHORT samples = 2;
+        float zero = 0;
+        ASSERT_EQ(S_OK, g->engine_Initialise(&window, &width, &height, &off, &samples, &off, &zero, &zero));
+    }
+
+    VARIANT_BOOL initialised() {
+        VARIANT_BOOL b = 0;
+        g->get_Initialised(&b);
+        return b;
+    }
+
+    // A frame with a string drawn, then the presented client area.
+    std::vector<DWORD> frame_with_text(const wchar_t* text, SHORT top, SHORT left, const wchar_t* color) {
+        for (int i = 0; i < frames_per_picture; ++i) {
+            EXPECT_EQ(S_OK, g->scene_begin());
+            BSTR t = SysAllocString(text), c = SysAllocString(color);
+            EXPECT_EQ(S_OK, g->text_draw(&t, &top, &left, &c));
+            SysFreeString(t);
+            SysFreeString(c);
+            EXPECT_EQ(S_OK, g->scene_end());
+            client_window::pump();
+        }
+        return read_client(win.hwnd);
+    }
+    // Under Wine's X11 driver the screen can lag one present behind: each picture is drawn
+    // as two identical frames.
+    static constexpr int frames_per_picture = 2;
+
+    client_window win;
+    ComPtr<iface::_dxmain> main;
+    ComPtr<iface::_dxgraphics> g;
+};
+
+TEST_F(GraphicsClient, FrameRateFollowsTheClientsLoop) {
+    open();
+    ASSERT_EQ(VARIANT_TRUE, initialised());
+    using clock = std::chrono::steady_clock;
+    auto start = clock::now();
+    int frames = 0;
+    while (clock::now() - start < std::chrono::milliseconds(2300)) {
+        ASSERT_EQ(S_OK, g->scene_begin());
+        ASSERT_EQ(S_OK, g->scene_end());
+        ++frames;
+        client_window::pump();
+        Sleep(15);
+    }
+    double per_second = frames / std::chrono::duration<double>(clock::now() - start).count();
+    LONG rate = 0, max = 0, min = 0;
+    g->get_FrameRate(&rate);
+    g->get_Frameratemax(&max);
+    g->get_frameratemin(&min);
+    EXPECT_GT(rate, per_second * 0.75) << "loop ran at " << per_second << " frames per second";
+    EXPECT_LT(rate, per_second * 1.25) << "loop ran at " << per_second << " frames per second";
+    EXPECT_GE(max, rate);
+    EXPECT_GT(min, 0);
+    EXPECT_LE(min, rate);
+}
+
+TEST_F(GraphicsClient, TextLandsInTheNinthOfItsAlignmentOnABlackFrame) {
+    open();
+    ASSERT_EQ(VARIANT_TRUE, initialised());
+    for (SHORT top = 0; top < 3; ++top)
+        for (SHORT left = 0; left < 3; ++left) {
+            auto pixels = frame_with_text(L"WWWW", top, left, L"00FF00");
+            int inside = 0, outside = 0, lit_outside = 0;
+            for (int y = 0; y < client_height; ++y)
+                for (int x = 0; x < client_width; ++x) {
+                    DWORD p = pixels[y * client_width + x];
+                    bool in_ninth = x / (client_width / 3) == left && y / (client_height / 3) == top;
+                    if (greenish(p)) (in_ninth ? inside : outside)++;
+                    if (!in_ninth && !black(p)) ++lit_outside;
+                }
+            EXPECT_GT(inside, 20) << "top " << top << " left " << left;
+            EXPECT_EQ(0, outside) << "top " << top << " left " << left;
+            EXPECT_EQ(0, lit_outside) << "top " << top << " left " << left;
+        }
+}
+
+TEST_F(GraphicsClient, SeveralLinesAreAlignedAsABlock) {
+    open();
+    auto pixels = frame_with_text(L"WW\r\nWW\nWW", 2, 2, L"00FF00");
+    int lowest = -1, highest = client_height;
+    for (int y = 0; y < client_height; ++y)
+        for (int x = 0; x < client_width; ++x)
+            if (greenish(pixels[y * client_width + x])) {
+                lowest = std::max(lowest, y);
+                highest = std::min(highest, y);
+            }
+    ASSERT_GE(lowest, 0);
+    EXPECT_GT(lowest, client_height - 12);       // the last line sits at the bottom
+    EXPECT_LT(highest, client_height - 3 * 14);  // three lines stack upwards
+}
+
+TEST_F(GraphicsClient, ALargerFontCoversMorePixels) {
+    open();
+    auto count = [&](const std::vector<DWORD>& pixels) {
+        int n = 0;
+        for (DWORD p : pixels) n += greenish(p);
+        return n;
+    };
+    int small = count(frame_with_text(L"Hello", 0, 0, L"00FF00"));
+    SHORT size = 36;
+    BSTR name = SysAllocString(L"Verdana");
+    VARIANT_BOOL bold = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, g->text_change(&size, &name, &bold));
+    SysFreeString(name);
+    int large = count(frame_with_text(L"Hello", 0, 0, L"00FF00"));
+    EXPECT_GT(small, 20);
+    EXPECT_GT(large, small * 3);
+}
+
+// Finds the message box of this process, reads its text and presses OK.
+void dismiss_message_box(std::wstring& text, std::atomic<bool>& found) {
+    for (int i = 0; i < 200 && !found; ++i) {
+        Sleep(50);
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(box, &pid);
+            if (pid != GetCurrentProcessId()) continue;
+            wchar_t buffer[512] = {};
+            GetDlgItemTextW(box, 0xFFFF, buffer, 512);
+            text = buffer;
+            found = true;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            break;
+        }
+    }
+}
+
+TEST_F(GraphicsClient, AFullScreenSizeTheAdapterLacksFailsThroughTheMessageBox) {
+    std::wstring text;
+    std::atomic<bool> found{false};
+    std::thread watcher(dismiss_message_box, std::ref(text), std::ref(found));
+    open(0, 12345, 9999);
+    watcher.join();
+    EXPECT_TRUE(found);
+    EXPECT_NE(std::wstring::npos, text.find(L"Direct3D8.CreateDevice failed")) << std::string(text.begin(), text.end());
+    EXPECT_EQ(VARIANT_FALSE, initialised());
+}
+
+TEST_F(GraphicsClient, DisplayModesAreWhatD3d8Reports) {
+    ASSERT_EQ(S_OK, g->engine_get_display_modes());
+    LONG count = -1;
+    g->get_numberofmodes(&count);
+    HMODULE lib = LoadLibraryW(L"d3d8.dll");
+    ASSERT_NE(nullptr, lib);
+    auto create8 = reinterpret_cast<IDirect3D8*(WINAPI*)(UINT)>(GetProcAddress(lib, "Direct3DCreate8"));
+    IDirect3D8* d3d = create8(D3D_SDK_VERSION);
+    ASSERT_NE(nullptr, d3d);
+    UINT modes = d3d->GetAdapterModeCount(0);
+    EXPECT_EQ(static_cast<LONG>(modes), count);
+    EXPECT_GT(count, 0);
+    for (UINT i = 0; i < modes; ++i) {
+        D3DDISPLAYMODE m{};
+        d3d->EnumAdapterModes(0, i, &m);
+        bool usable = SUCCEEDED(d3d->CheckDeviceType(0, D3DDEVTYPE_HAL, m.Format, m.Format, FALSE));
+        SHORT n = static_cast<SHORT>(i);
+        BSTR w = nullptr, h = nullptr, d = nullptr, r = nullptr;
+        ASSERT_EQ(S_OK, g->engine_show_display_modes_width(&n, &w));
+        ASSERT_EQ(S_OK, g->engine_show_display_modes_height(&n, &h));
+        ASSERT_EQ(S_OK, g->engine_show_display_modes_depth(&n, &d));
+        ASSERT_EQ(S_OK, g->engine_show_display_modes_hertz(&n, &r));
+        EXPECT_EQ(usable ? std::to_wstring(m.Width) : L"", std::wstring(w));
+        EXPECT_EQ(usable ? std::to_wstring(m.Height) : L"", std::wstring(h));
+        EXPECT_EQ(usable ? std::to_wstring(m.Format) : L"", std::wstring(d));
+        EXPECT_EQ(usable ? std::to_wstring(m.RefreshRate) : L"", std::wstring(r));
+        SysFreeString(w);
+        SysFreeString(h);
+        SysFreeString(d);
+        SysFreeString(r);
+    }
+    SHORT past = static_cast<SHORT>(modes);
+    BSTR none = nullptr;
+    EXPECT_EQ(static_cast<HRESULT>(0x800A0009), g->engine_show_display_modes_width(&past, &none));
+    d3d->Release();
+}
+
+}  // namespace
