@@ -29,7 +29,9 @@ TEST_F(Text, ColourTextConvertsAsTheRuntimeConvertsHexText) {
     open_device();
     const std::pair<const wchar_t*, const char*> ok[] = {
         {L"FF0000", "0xFFFF0000"}, {L"00ff80", "0xFF00FF80"}, {L"", "0x000000FF"},
-        {L"5", "0x00000FF5"},      {L"123", "0x000FF123"},    {L"12345", "0x0FF12345"}};
+        {L"5", "0x00000FF5"},      {L"123", "0x000FF123"},    {L"12345", "0x0FF12345"},
+        // Two digits make a four-digit literal; the runtime here reads it zero-padded.
+        {L"80", "0x0000FF80"}};
     for (auto [color, want] : ok) {
         ASSERT_EQ(S_OK, draw(L"x", 0, 0, color));
         EXPECT_NE(std::string::npos, last().find(want)) << last();
