@@ -13,3 +13,4 @@ start_xvfb
 start_wine_services
 "$wine32" 'c:\windows\syswow64\regsvr32.exe' /s "$(winepath -w "$build/i686/bin/dx8engine.dll")"
 "$wine32" 'c:\windows\syswow64\cscript.exe' //nologo "$(winepath -w "$root/samples/hello.vbs")"
+"$wine32" "$build/i686/bin/demo_client.exe" "${1:-5}"

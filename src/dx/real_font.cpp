@@ -184,24 +184,31 @@ private:
         return it == glyphs_.end() ? 0 : it->second.width;
     }
 
-    // Rasterises every character of the text not cached yet. A full atlas starts afresh.
+    // Rasterises every character of the text not cached yet, under one lock of the atlas
+    // (each lock of a managed texture costs a copy). A full atlas starts afresh.
     HRESULT cache(const wchar_t* text, UINT length) {
+        bool missing = false;
+        for (UINT i = 0; i < length && !missing; ++i) missing = text[i] >= L' ' && !glyphs_.count(text[i]);
+        if (!missing) return S_OK;
         for (int attempt = 0; attempt < 2; ++attempt) {
+            D3DLOCKED_RECT locked{};
+            HRESULT hr = atlas_->LockRect(0, &locked, nullptr, 0);
+            if (FAILED(hr)) return hr;
             bool full = false;
             for (UINT i = 0; i < length && !full; ++i) {
                 wchar_t c = text[i];
-                if (c < L' ' || glyphs_.count(c)) continue;
-                HRESULT hr = rasterise(c, full);
-                if (FAILED(hr)) return hr;
+                if (c >= L' ' && !glyphs_.count(c)) rasterise(c, locked, full);
             }
+            atlas_->UnlockRect(0);
             if (!full) return S_OK;
-            HRESULT hr = clear_atlas();
+            hr = clear_atlas();
             if (FAILED(hr)) return hr;
         }
         return S_OK;  // more distinct characters than the atlas holds: what fits is drawn
     }
 
-    HRESULT rasterise(wchar_t c, bool& full) {
+    // Draws one character with GDI and copies its coverage into the locked atlas.
+    void rasterise(wchar_t c, const D3DLOCKED_RECT& locked, bool& full) {
         SIZE size{};
         GetTextExtentPoint32W(dc_, &c, 1, &size);
         int width = std::clamp<int>(size.cx, 0, cell_width_);
@@ -211,30 +218,22 @@ private:
         }
         if (pen_y_ + cell_height_ > static_cast<int>(atlas_size)) {
             full = true;
-            return S_OK;
+            return;
         }
         std::fill_n(static_cast<DWORD*>(bits_), cell_width_ * cell_height_, 0u);
         TextOutW(dc_, 0, 0, &c, 1);
         GdiFlush();
-        if (width > 0) {
-            RECT area{pen_x_, pen_y_, pen_x_ + width, pen_y_ + cell_height_};
-            D3DLOCKED_RECT locked{};
-            HRESULT hr = atlas_->LockRect(0, &locked, &area, 0);
-            if (FAILED(hr)) return hr;
-            const auto* src = static_cast<const DWORD*>(bits_);
-            for (int row = 0; row < cell_height_; ++row) {
-                auto* dst = reinterpret_cast<DWORD*>(static_cast<BYTE*>(locked.pBits) + row * locked.Pitch);
-                for (int col = 0; col < width; ++col) {
-                    DWORD p = src[row * cell_width_ + col];
-                    DWORD coverage = std::max({p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF});
-                    dst[col] = (coverage << 24) | 0x00FFFFFF;
-                }
+        const auto* src = static_cast<const DWORD*>(bits_);
+        for (int row = 0; row < cell_height_; ++row) {
+            auto* dst = reinterpret_cast<DWORD*>(static_cast<BYTE*>(locked.pBits) + (pen_y_ + row) * locked.Pitch) + pen_x_;
+            for (int col = 0; col < width; ++col) {
+                DWORD p = src[row * cell_width_ + col];
+                DWORD coverage = std::max({p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF});
+                dst[col] = (coverage << 24) | 0x00FFFFFF;
             }
-            atlas_->UnlockRect(0);
         }
         glyphs_[c] = {pen_x_, pen_y_, width};
         pen_x_ += width;
-        return S_OK;
     }
 
     HRESULT clear_atlas() {
