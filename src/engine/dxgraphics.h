@@ -58,6 +58,20 @@ public:
     HRESULT STDMETHODCALLTYPE text_draw(BSTR* text, SHORT* top, SHORT* left, BSTR* hexcolor) override;
     HRESULT STDMETHODCALLTYPE text_change(SHORT* size, BSTR* fontname, VARIANT_BOOL* boldtext) override;
 
+    // Lights (dxgraphics_lights.cpp).
+    HRESULT STDMETHODCALLTYPE light_create_spot(float* posx, float* posy, float* posz, float* dirx, float* diry,
+                                                float* dirz, float* r, float* g, float* b, LONG* innercircle,
+                                                LONG* outercircle, LONG* range, VARIANT_BOOL* enabled) override;
+    HRESULT STDMETHODCALLTYPE light_create_directional(float* posx, float* posy, float* posz, float* dirx,
+                                                       float* diry, float* dirz, float* r, float* g, float* b,
+                                                       LONG* range, VARIANT_BOOL* enabled) override;
+    HRESULT STDMETHODCALLTYPE light_ambience(BSTR* color) override;
+    HRESULT STDMETHODCALLTYPE light_create_point(float* posx, float* posy, float* posz, float* range,
+                                                 float* Attenuation1, float* r, float* g, float* b,
+                                                 VARIANT_BOOL* enabled) override;
+    HRESULT STDMETHODCALLTYPE light_switch(SHORT* enabled, SHORT* index) override;
+    HRESULT STDMETHODCALLTYPE light_change_color(LONG* r, LONG* g, LONG* b, SHORT* index) override;
+
 private:
     friend struct dxgraphics_access;  // tests reach the private frame counter through it
 
@@ -68,6 +82,7 @@ private:
     void make_font(const wchar_t* name, SHORT size, VARIANT_BOOL bold);
     HRESULT show_display_mode(SHORT* number, BSTR* result, std::wstring display_mode::*field);
     HRESULT set_fill_mode(DWORD mode);
+    void create_light(const D3DLIGHT8& light, VARIANT_BOOL enabled);
 
     template <class T>
     HRESULT get(T* out, const T& field) {
@@ -109,6 +124,14 @@ private:
     ComPtr<IFont> font_interface;
     ComPtr<dx::D3DXFont> text_font;
     RECT text_rect{};
+
+    // The light table: the slot index is the device's light index; slots are never freed.
+    struct light_entry {
+        D3DLIGHT8 light{};
+        VARIANT_BOOL in_use = VARIANT_FALSE;
+    };
+    static constexpr int light_slots = 201;  // indices 0 to 200
+    std::array<light_entry, light_slots> lights{};
 };
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include "engine/dxgraphics.h"
+#include "engine/hex_text.h"
 
 namespace engine {
 namespace {
@@ -10,15 +11,6 @@ namespace {
 // The standard font's dispatch interface and its property DISPIDs.
 const IID iid_font_dispatch = {0xBEF6E003, 0xA874, 0x101A, {0x8B, 0xBA, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
 constexpr DISPID font_name = 0, font_size = 2, font_bold = 3;
-
-// Converts "&H" text as the automation runtime converts it to a Long.
-LONG long_from_hex_text(const std::wstring& text) {
-    LONG value = 0;
-    HRESULT hr = VarI4FromStr(const_cast<OLECHAR*>(text.c_str()), LOCALE_USER_DEFAULT, 0, &value);
-    if (hr == DISP_E_OVERFLOW) com::raise(com::error_overflow);
-    if (FAILED(hr)) com::raise(com::error_type_mismatch);
-    return value;
-}
 
 void put_property(IDispatch* object, DISPID id, VARIANT value) {
     DISPID named = DISPID_PROPERTYPUT;
