@@ -7,6 +7,7 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <string>
 
 namespace dx {
 
@@ -63,6 +64,20 @@ struct D3DX8 : IUnknown {
     virtual HRESULT BufferSetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count,
                                   const void* data) = 0;
     virtual HRESULT BufferGetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count, void* data) = 0;
+
+    // Loads a .x file into a mesh whose subsets are its material (attribute) ids, with an
+    // adjacency buffer and a material buffer. detail, when given, receives why a load failed.
+    virtual HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device,
+                                  D3DXBuffer** adjacency, D3DXBuffer** materials, LONG* material_count,
+                                  D3DXMesh** mesh, std::wstring* detail) = 0;
+    virtual HRESULT BufferGetMaterial(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) = 0;
+    virtual HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out) = 0;
+    // Reads an image file into a texture resampled to width x height with mip_levels levels
+    // (D3DX_DEFAULT: a full chain); detail, when given, receives why a load failed.
+    virtual HRESULT CreateTextureFromFileEx(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height,
+                                            LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool, LONG filter,
+                                            LONG mip_filter, D3DCOLOR color_key, Direct3DTexture8** out,
+                                            std::wstring* detail) = 0;
 };
 
 // Makes a new D3DX8 object; tests replace it with the recording double's.

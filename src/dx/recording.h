@@ -40,6 +40,8 @@ public:
         std::vector<std::pair<D3DTRANSFORMSTATETYPE, D3DMATRIX>> transforms;  // every SetTransform
         std::vector<D3DMATERIAL8> materials;                          // every SetMaterial
         std::vector<D3DLIGHT8> lights;                                // every SetLight
+        // What LoadMeshFromX reports for any file: its materials with their texture names.
+        std::vector<std::pair<D3DMATERIAL8, std::wstring>> mesh_materials;
     } graphics;
 
 private:

@@ -12,7 +12,7 @@ namespace {
 
 std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string fmt(const char* format, ...) {
-    char text[256];
+    char text[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
@@ -30,6 +30,19 @@ class recording_texture final : public recorded<Direct3DTexture8> {
 public:
     explicit recording_texture(std::shared_ptr<log> into) : recorded(std::move(into), "Direct3DTexture8") {}
     IDirect3DBaseTexture8* native_texture() override { return nullptr; }
+};
+
+class recording_mesh final : public recorded<D3DXMesh> {
+public:
+    explicit recording_mesh(std::shared_ptr<log> into) : recorded(std::move(into), "D3DXMesh") {}
+    HRESULT DrawSubset(DWORD attribute) override { return enter("DrawSubset", std::to_string(attribute)); }
+};
+
+class recording_materials final : public recorded<D3DXBuffer> {
+public:
+    recording_materials(std::shared_ptr<log> into, std::vector<std::pair<D3DMATERIAL8, std::wstring>> items)
+        : recorded(std::move(into), "D3DXBuffer"), items(std::move(items)) {}
+    std::vector<std::pair<D3DMATERIAL8, std::wstring>> items;
 };
 
 class recording_device final : public recorded<Direct3DDevice8> {
@@ -147,6 +160,64 @@ public:
         return enter("DrawText", fmt("%s,0x%08lX,\"%s\",%ld,%ld,%ld,%ld,%lu", name_of(font).c_str(), color,
                                      narrow(text, length).c_str(), rect->left, rect->top, rect->right, rect->bottom,
                                      format));
+    }
+    HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
+                          D3DXBuffer** materials, LONG* material_count, D3DXMesh** mesh,
+                          std::wstring* detail) override {
+        *adjacency = *materials = nullptr;
+        *mesh = nullptr;
+        const std::wstring f(file);
+        HRESULT hr = enter("LoadMeshFromX", fmt("\"%s\",0x%lX,%s", narrow(f.c_str(), static_cast<UINT>(f.size())).c_str(),
+                                                options, name_of(device).c_str()));
+        if (FAILED(hr)) {
+            if (detail) *detail = L"recorded failure";
+            return hr;
+        }
+        ComPtr<D3DXMesh> m;
+        ComPtr<D3DXBuffer> adj, mats;
+        make<recording_mesh>(m, log_);
+        make<recording_buffer>(adj, log_, 12);
+        make<recording_materials>(mats, log_, log_->graphics.mesh_materials);
+        *material_count = static_cast<LONG>(log_->graphics.mesh_materials.size());
+        *mesh = m.Detach();
+        *adjacency = adj.Detach();
+        *materials = mats.Detach();
+        return S_OK;
+    }
+    HRESULT BufferGetMaterial(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) override {
+        HRESULT hr = enter("BufferGetMaterial", fmt("%s,%ld", name_of(materials).c_str(), index));
+        if (FAILED(hr)) return hr;
+        auto& items = static_cast<recording_materials*>(materials)->items;
+        if (index < 0 || index >= static_cast<LONG>(items.size())) return D3DERR_INVALIDCALL;
+        *out = items[index].first;
+        return S_OK;
+    }
+    HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out) override {
+        HRESULT hr = enter("BufferGetTextureName", fmt("%s,%ld", name_of(materials).c_str(), index));
+        if (FAILED(hr)) return hr;
+        auto& items = static_cast<recording_materials*>(materials)->items;
+        if (index < 0 || index >= static_cast<LONG>(items.size())) return D3DERR_INVALIDCALL;
+        *out = items[index].second;
+        return S_OK;
+    }
+    HRESULT CreateTextureFromFileEx(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height,
+                                    LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool, LONG filter,
+                                    LONG mip_filter, D3DCOLOR color_key, Direct3DTexture8** out,
+                                    std::wstring* detail) override {
+        *out = nullptr;
+        const std::wstring f(file);
+        HRESULT hr = enter("CreateTextureFromFileEx",
+                           fmt("%s,\"%s\",%ld,%ld,%ld,%ld,%d,%d,%ld,%ld,0x%lX", name_of(device).c_str(),
+                               narrow(f.c_str(), static_cast<UINT>(f.size())).c_str(), width, height, mip_levels, usage,
+                               format, pool, filter, mip_filter, color_key));
+        if (FAILED(hr)) {
+            if (detail) *detail = L"recorded failure";
+            return hr;
+        }
+        ComPtr<Direct3DTexture8> made;
+        hr = make<recording_texture>(made, log_);
+        *out = made.Detach();
+        return hr;
     }
     HRESULT CreateBuffer(DWORD bytes, D3DXBuffer** out) override {
         *out = nullptr;

@@ -8,9 +8,9 @@
 
 namespace engine {
 
-class dxgraphics final : public iface::_dxgraphics_stubs<com::automation_object<iface::_dxgraphics>> {
+class dxgraphics final : public com::automation_object<iface::_dxgraphics> {
 public:
-    dxgraphics() : _dxgraphics_stubs(L"dxgraphics") {}
+    dxgraphics() : automation_object(L"dxgraphics") {}
 
     // Public variables: plain storage behind a get and a let accessor each.
     HRESULT STDMETHODCALLTYPE get_FrameRate(LONG* value) override { return get(value, FrameRate); }
@@ -57,6 +57,11 @@ public:
     // Text (dxgraphics_text.cpp).
     HRESULT STDMETHODCALLTYPE text_draw(BSTR* text, SHORT* top, SHORT* left, BSTR* hexcolor) override;
     HRESULT STDMETHODCALLTYPE text_change(SHORT* size, BSTR* fontname, VARIANT_BOOL* boldtext) override;
+
+    // Models (dxgraphics_models.cpp).
+    HRESULT STDMETHODCALLTYPE model_load(BSTR* path, BSTR* xfilename) override;
+    HRESULT STDMETHODCALLTYPE model_move(SHORT* index, float* x, float* y, float* z) override;
+    HRESULT STDMETHODCALLTYPE model_draw(SHORT* index) override;
 
     // Lights (dxgraphics_lights.cpp).
     HRESULT STDMETHODCALLTYPE light_create_spot(float* posx, float* posy, float* posz, float* dirx, float* diry,

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "com/errors.h"
 #include "com/module.h"
 #include "com/registration.h"
 #include "dx8engine_iface.h"
@@ -82,19 +83,19 @@ TEST(Server, EveryClassSupportsErrorInfoOnItsInterface) {
     }
 }
 
-TEST(Server, AMemberNotBuiltYetFailsWithReadableErrorInformation) {
+TEST(Server, AFailingCallCarriesReadableErrorInformation) {
     ComPtr<iface::_dxgraphics> g;
     ASSERT_EQ(S_OK, factory_of(iface::CLSID_dxgraphics)
                         ->CreateInstance(nullptr, iface::IID_dxgraphics, reinterpret_cast<void**>(g.GetAddressOf())));
     SetErrorInfo(0, nullptr);
-    SHORT index = 0;
-    EXPECT_EQ(E_NOTIMPL, g->model_draw(&index));
+    SHORT index = 900;
+    EXPECT_EQ(com::error_subscript, g->model_draw(&index));
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
     bstr description, source;
     info->GetDescription(description.out());
     info->GetSource(source.out());
-    EXPECT_EQ(L"model_draw is not implemented yet", description.str());
+    EXPECT_EQ(L"Subscript out of range", description.str());
     EXPECT_EQ(L"Quellbrook_dx_8engine.dxgraphics", source.str());
 }
 

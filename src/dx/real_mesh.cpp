@@ -1,0 +1,211 @@
+#include "dx/real_mesh.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <vector>
+
+#include "dx/ref_counted.h"
+#include "xfile/xfile.h"
+
+namespace dx {
+namespace {
+
+class real_material_buffer final : public ref_counted<D3DXBuffer> {
+public:
+    std::vector<D3DMATERIAL8> materials;
+    std::vector<std::wstring> textures;
+};
+
+class real_adjacency_buffer final : public ref_counted<D3DXBuffer> {
+public:
+    std::vector<DWORD> neighbours;  // three per face, 0xFFFFFFFF where an edge has none
+};
+
+struct subset {
+    UINT first_face = 0;
+    UINT face_count = 0;
+};
+
+class real_mesh final : public ref_counted<D3DXMesh> {
+public:
+    real_mesh(ComPtr<Direct3DDevice8> owner, IDirect3DDevice8* device) : owner_(std::move(owner)), device_(device) {}
+
+    HRESULT DrawSubset(DWORD attribute) override {
+        if (attribute >= subsets_.size() || subsets_[attribute].face_count == 0) return S_OK;
+        const subset& s = subsets_[attribute];
+        HRESULT hr = device_->SetStreamSource(0, vertices_.Get(), stride_);
+        if (SUCCEEDED(hr)) hr = device_->SetIndices(indices_.Get(), 0);
+        if (SUCCEEDED(hr)) hr = device_->SetVertexShader(fvf_);
+        if (SUCCEEDED(hr))
+            hr = device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
+        return hr;
+    }
+
+    HRESULT build(const xfile::mesh& m, DWORD options) {
+        const D3DPOOL pool = (options & 0x220) ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
+        vertex_count_ = static_cast<UINT>(m.positions.size());
+        fvf_ = D3DFVF_XYZ;
+        stride_ = 12;
+        const bool normals = !m.normals.empty(), colors = !m.colors.empty(), uv = !m.texcoords.empty();
+        if (normals) fvf_ |= D3DFVF_NORMAL, stride_ += 12;
+        if (colors) fvf_ |= D3DFVF_DIFFUSE, stride_ += 4;
+        if (uv) fvf_ |= D3DFVF_TEX1, stride_ += 8;
+        HRESULT hr = device_->CreateVertexBuffer(vertex_count_ * stride_, D3DUSAGE_WRITEONLY, fvf_, pool,
+                                                 vertices_.GetAddressOf());
+        if (FAILED(hr)) return hr;
+        BYTE* v = nullptr;
+        hr = vertices_->Lock(0, 0, &v, 0);
+        if (FAILED(hr)) return hr;
+        for (UINT i = 0; i < vertex_count_; ++i) {
+            BYTE* p = v + i * stride_;
+            std::memcpy(p, m.positions[i].data(), 12), p += 12;
+            if (normals) std::memcpy(p, m.normals[i].data(), 12), p += 12;
+            if (colors) std::memcpy(p, &m.colors[i], 4), p += 4;
+            if (uv) std::memcpy(p, m.texcoords[i].data(), 8);
+        }
+        vertices_->Unlock();
+
+        // Faces grouped by attribute id, in file order within a group: one draw per subset.
+        std::vector<UINT> order(m.triangles.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) { return m.attributes[a] < m.attributes[b]; });
+        const bool wide = vertex_count_ > 0xFFFF;
+        const UINT index_bytes = static_cast<UINT>(order.size() * 3 * (wide ? 4 : 2));
+        hr = device_->CreateIndexBuffer(std::max(index_bytes, 4u), D3DUSAGE_WRITEONLY,
+                                        wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16, pool, indices_.GetAddressOf());
+        if (FAILED(hr)) return hr;
+        BYTE* ib = nullptr;
+        hr = indices_->Lock(0, 0, &ib, 0);
+        if (FAILED(hr)) return hr;
+        for (size_t f = 0; f < order.size(); ++f) {
+            const auto& t = m.triangles[order[f]];
+            for (int k = 0; k < 3; ++k) {
+                if (wide) reinterpret_cast<DWORD*>(ib)[f * 3 + k] = t[k];
+                else reinterpret_cast<WORD*>(ib)[f * 3 + k] = static_cast<WORD>(t[k]);
+            }
+            const UINT attribute = m.attributes[order[f]];
+            if (attribute >= subsets_.size()) subsets_.resize(attribute + 1, subset{static_cast<UINT>(f), 0});
+            if (subsets_[attribute].face_count == 0) subsets_[attribute].first_face = static_cast<UINT>(f);
+            ++subsets_[attribute].face_count;
+        }
+        indices_->Unlock();
+        return S_OK;
+    }
+
+private:
+    ComPtr<Direct3DDevice8> owner_;  // keeps the device alive
+    IDirect3DDevice8* device_;
+    ComPtr<IDirect3DVertexBuffer8> vertices_;
+    ComPtr<IDirect3DIndexBuffer8> indices_;
+    DWORD fvf_ = 0;
+    UINT stride_ = 0;
+    UINT vertex_count_ = 0;
+    std::vector<subset> subsets_;
+};
+
+// The neighbouring face across each edge of each face, from shared vertex pairs.
+std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
+    std::vector<DWORD> out(m.triangles.size() * 3, 0xFFFFFFFFu);
+    std::map<std::pair<UINT, UINT>, std::pair<DWORD, int>> open;
+    for (DWORD f = 0; f < m.triangles.size(); ++f)
+        for (int e = 0; e < 3; ++e) {
+            UINT a = m.triangles[f][e], b = m.triangles[f][(e + 1) % 3];
+            auto key = std::minmax(a, b);
+            auto it = open.find(key);
+            if (it == open.end()) {
+                open.emplace(key, std::make_pair(f, e));
+            } else {
+                out[f * 3 + e] = it->second.first;
+                out[it->second.first * 3 + it->second.second] = f;
+                open.erase(it);
+            }
+        }
+    return out;
+}
+
+std::wstring widen(const std::string& s) {
+    if (s.empty()) return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+}  // namespace
+
+bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstring* detail) {
+    HANDLE h = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (detail) *detail = L"the file cannot be opened";
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(h, &size) && size.QuadPart < (1LL << 30);
+    if (ok) {
+        out.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        ok = out.empty() || (ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) && got == out.size());
+    }
+    CloseHandle(h);
+    if (!ok && detail) *detail = L"the file cannot be read";
+    return ok;
+}
+
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
+                       ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
+                       std::wstring* detail) {
+    if (!file || !device || !device->native_device()) return D3DERR_INVALIDCALL;
+    std::vector<unsigned char> bytes;
+    if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    xfile::mesh parsed;
+    std::string error;
+    if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
+        if (detail) *detail = widen(error);
+        return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
+    }
+    ComPtr<real_mesh> made;
+    HRESULT hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
+    if (FAILED(hr)) return hr;
+    hr = made->build(parsed, options);
+    if (FAILED(hr)) return hr;
+
+    ComPtr<real_material_buffer> mats;
+    hr = make<real_material_buffer>(mats);
+    if (FAILED(hr)) return hr;
+    for (const auto& m : parsed.materials) {
+        D3DMATERIAL8 d{};
+        d.Diffuse = {m.diffuse[0], m.diffuse[1], m.diffuse[2], m.diffuse[3]};
+        d.Specular = {m.specular[0], m.specular[1], m.specular[2], 1.0f};
+        d.Emissive = {m.emissive[0], m.emissive[1], m.emissive[2], 1.0f};
+        d.Power = m.power;
+        mats->materials.push_back(d);
+        mats->textures.push_back(widen(m.texture));
+    }
+    ComPtr<real_adjacency_buffer> adj;
+    hr = make<real_adjacency_buffer>(adj);
+    if (FAILED(hr)) return hr;
+    adj->neighbours = adjacency_of(parsed);
+    material_count = static_cast<LONG>(mats->materials.size());
+    mesh = made;
+    materials = mats;
+    adjacency = adj;
+    return S_OK;
+}
+
+HRESULT real_material(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) {
+    auto* b = dynamic_cast<real_material_buffer*>(materials);
+    if (!b || !out || index < 0 || index >= static_cast<LONG>(b->materials.size())) return D3DERR_INVALIDCALL;
+    *out = b->materials[index];
+    return S_OK;
+}
+
+HRESULT real_texture_name(D3DXBuffer* materials, LONG index, std::wstring* out) {
+    auto* b = dynamic_cast<real_material_buffer*>(materials);
+    if (!b || !out || index < 0 || index >= static_cast<LONG>(b->textures.size())) return D3DERR_INVALIDCALL;
+    *out = b->textures[index];
+    return S_OK;
+}
+
+}  // namespace dx

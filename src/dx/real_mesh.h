@@ -1,0 +1,19 @@
+// Our D3DX mesh pieces over the platform device: .x files read by the portable parser into
+// managed vertex and index buffers grouped by attribute id, and the material buffer.
+#pragma once
+#include <string>
+
+#include "dx/graphics.h"
+
+namespace dx {
+
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
+                       ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
+                       std::wstring* detail);
+HRESULT real_material(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out);
+HRESULT real_texture_name(D3DXBuffer* materials, LONG index, std::wstring* out);
+
+// Reads a whole file; false with detail set when it cannot.
+bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstring* detail);
+
+}  // namespace dx

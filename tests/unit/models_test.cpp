@@ -1,0 +1,158 @@
+// Models against the recording double: what model_load, model_move and model_draw call,
+// with the failures of each step.
+#include <cstring>
+
+#include "graphics_fixture.h"
+
+namespace {
+
+class Models : public Graphics {
+protected:
+    HRESULT load(const wchar_t* path, const wchar_t* file) {
+        bstr p(path), f(file);
+        BSTR pb = p.get(), fb = f.get();
+        return g->model_load(&pb, &fb);
+    }
+    HRESULT move(SHORT index, float x, float y, float z) { return g->model_move(&index, &x, &y, &z); }
+    HRESULT draw(SHORT index) { return g->model_draw(&index); }
+
+    static D3DMATERIAL8 material(float r, float gr, float b) {
+        D3DMATERIAL8 m{};
+        m.Diffuse = {r, gr, b, 0.5f};
+        m.Ambient = {9, 9, 9, 9};
+        m.Specular = {0.1f, 0.2f, 0.3f, 1};
+        m.Power = 7;
+        return m;
+    }
+    engine::model_entry& slot(int i) { return (*engine::declarations().models)[i]; }
+};
+
+TEST_F(Models, LoadReadsTheMeshThenEachMaterialAndItsTexture) {
+    open_device();
+    log->graphics.mesh_materials = {{material(1, 0, 0), L"skin.png"}, {material(0, 1, 0), L""}};
+    ASSERT_EQ(S_OK, load(L"C:\\models\\", L"cube.x"));
+    EXPECT_EQ((calls{"D3DX8.LoadMeshFromX(\"C:\\models\\cube.x\",0x220,Direct3DDevice8#1)", "D3DXBuffer#1.Release",
+                     "D3DX8.BufferGetMaterial(D3DXBuffer#2,0)", "D3DX8.BufferGetTextureName(D3DXBuffer#2,0)",
+                     "D3DX8.CreateTextureFromFileEx(Direct3DDevice8#1,\"C:\\models\\\\skin.png\",128,128,-1,0,0,1,3,3,0x0)",
+                     "D3DX8.BufferGetMaterial(D3DXBuffer#2,1)", "D3DX8.BufferGetTextureName(D3DXBuffer#2,1)",
+                     "D3DXBuffer#2.Release"}),
+              log->calls());
+    auto& s = slot(0);
+    EXPECT_EQ(VARIANT_TRUE, s.in_use);
+    EXPECT_EQ(2, s.material_count);
+    // The diffuse colour is copied over the ambient one; the rest stays as read.
+    EXPECT_EQ(1.0f, s.materials[0].Ambient.r);
+    EXPECT_EQ(0.5f, s.materials[0].Ambient.a);
+    EXPECT_EQ(7.0f, s.materials[0].Power);
+    EXPECT_EQ(0.2f, s.materials[0].Specular.g);
+    EXPECT_NE(nullptr, s.textures[0].Get());
+    EXPECT_EQ(nullptr, s.textures[1].Get());
+}
+
+TEST_F(Models, AMissingMeshUsesUpItsSlot) {
+    open_device();
+    log->fail("D3DX8.LoadMeshFromX", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), load(L"C:\\m\\", L"gone.x"));
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
+    bstr d;
+    info->GetDescription(d.out());
+    EXPECT_NE(std::wstring::npos, d.str().find(L"C:\\m\\gone.x")) << std::string(d.str().begin(), d.str().end());
+    EXPECT_EQ(VARIANT_TRUE, slot(0).in_use);
+    EXPECT_EQ(0, slot(0).material_count);
+    log->succeed("D3DX8.LoadMeshFromX");
+    ASSERT_EQ(S_OK, load(L"C:\\m\\", L"cube.x"));
+    EXPECT_EQ(VARIANT_TRUE, slot(1).in_use);
+    // Drawing the empty slot only sets the world transform.
+    log->clear();
+    ASSERT_EQ(S_OK, draw(0));
+    EXPECT_EQ((calls{"Direct3DDevice8.SetTransform(256)"}), log->calls());
+}
+
+TEST_F(Models, AMissingTextureStopsTheMaterialLoopAtItsMaterial) {
+    open_device();
+    log->graphics.mesh_materials = {{material(1, 0, 0), L"a.png"}, {material(0, 1, 0), L"b.png"},
+                                    {material(0, 0, 1), L"c.png"}};
+    log->fail("D3DX8.CreateTextureFromFileEx(Direct3DDevice8#1,\"p\\b.png\",128,128,-1,0,0,1,3,3,0x0)",
+              static_cast<HRESULT>(0x88760B59));
+    EXPECT_EQ(static_cast<HRESULT>(0x88760B59), load(L"p", L"\\m.x"));
+    auto& s = slot(0);
+    EXPECT_EQ(3, s.material_count);
+    EXPECT_NE(nullptr, s.textures[0].Get());
+    EXPECT_EQ(nullptr, s.textures[1].Get());
+    EXPECT_EQ(1.0f, s.materials[1].Diffuse.g);  // material k read, texture k not
+    EXPECT_EQ(0.0f, s.materials[2].Diffuse.b);  // materials above k untouched
+    EXPECT_NE(nullptr, s.mesh.Get());
+}
+
+TEST_F(Models, MoreThan101MaterialsFailWithSubscriptOutOfRange) {
+    open_device();
+    log->graphics.mesh_materials.assign(102, {material(1, 1, 1), L""});
+    EXPECT_EQ(com::error_subscript, load(L"p\\", L"many.x"));
+    auto& s = slot(0);
+    EXPECT_EQ(102, s.material_count);
+    EXPECT_EQ(1.0f, s.materials[100].Diffuse.r);
+    log->clear();
+    EXPECT_EQ(com::error_subscript, draw(0));
+    EXPECT_EQ("D3DXMesh.DrawSubset(100)", log->calls().back());
+}
+
+TEST_F(Models, DrawSetsTheWorldThenEachSubsetsMaterialTextureAndDraw) {
+    open_device();
+    log->graphics.mesh_materials = {{material(1, 0, 0), L"t.png"}, {material(0, 1, 0), L""}};
+    ASSERT_EQ(S_OK, load(L"p\\", L"m.x"));
+    ASSERT_EQ(S_OK, move(0, 1, 2, 3));
+    ASSERT_EQ(S_OK, move(0, 4, 5, 6));  // replaces, never combines
+    log->clear();
+    log->graphics.transforms.clear();
+    log->graphics.materials.clear();
+    ASSERT_EQ(S_OK, draw(0));
+    EXPECT_EQ((calls{"Direct3DDevice8.SetTransform(256)", "Direct3DDevice8.SetMaterial",
+                     "Direct3DDevice8.SetTexture(0,Direct3DTexture8#1)", "D3DXMesh.DrawSubset(0)",
+                     "Direct3DDevice8.SetMaterial", "Direct3DDevice8.SetTexture(0,null)", "D3DXMesh.DrawSubset(1)"}),
+              log->calls());
+    const auto& w = log->graphics.transforms[0].second;
+    EXPECT_EQ(4.0f, w._41);
+    EXPECT_EQ(5.0f, w._42);
+    EXPECT_EQ(6.0f, w._43);
+    EXPECT_EQ(1.0f, w._11);
+    EXPECT_EQ(0.0f, log->graphics.materials[1].Diffuse.r);
+}
+
+TEST_F(Models, ANeverMovedModelIsDrawnWithAZeroWorldMatrix) {
+    open_device();
+    ASSERT_EQ(S_OK, load(L"p\\", L"m.x"));
+    log->graphics.transforms.clear();
+    ASSERT_EQ(S_OK, draw(0));
+    D3DMATRIX zero{};
+    EXPECT_EQ(0, std::memcmp(&zero, &log->graphics.transforms[0].second, sizeof zero));
+}
+
+TEST_F(Models, IndicesOutsideTheTableAreSubscriptOutOfRange) {
+    open_device();
+    for (SHORT bad : {SHORT(-1), SHORT(801)}) {
+        EXPECT_EQ(com::error_subscript, move(bad, 0, 0, 0));
+        EXPECT_EQ(com::error_subscript, draw(bad));
+    }
+    EXPECT_TRUE(log->calls().empty());
+    EXPECT_EQ(S_OK, move(800, 1, 1, 1));  // a slot never loaded may be moved and drawn
+    EXPECT_EQ(S_OK, draw(800));
+}
+
+TEST_F(Models, AFullTableLoadsNothingAndSucceeds) {
+    open_device();
+    for (int i = 0; i < engine::model_slots; ++i) slot(i).in_use = VARIANT_TRUE;
+    log->clear();
+    EXPECT_EQ(S_OK, load(L"p\\", L"m.x"));
+    EXPECT_TRUE(log->calls().empty());
+}
+
+TEST_F(Models, WithoutADeviceLoadAndDrawFailWithObjectNotSet) {
+    open_root();
+    EXPECT_EQ(com::error_object_not_set, load(L"p\\", L"m.x"));
+    EXPECT_EQ(VARIANT_TRUE, slot(0).in_use);  // the slot was taken before the failure
+    EXPECT_EQ(com::error_object_not_set, draw(0));
+}
+
+}  // namespace
