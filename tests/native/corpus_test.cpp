@@ -62,6 +62,8 @@ TEST(Corpus, BinaryAndCompressedCubesMatchTheTextCube) {
   const xfile::mesh text = parse_ok(corpus_file("test_cube_text.x"));
   const xfile::mesh binary = parse_ok(corpus_file("test_cube_binary.x"));
   const xfile::mesh compressed = parse_ok(corpus_file("test_cube_compressed.x"));
+  ASSERT_EQ(text.positions.size(), binary.positions.size());
+  ASSERT_EQ(binary.materials.size(), 1u);
   EXPECT_EQ(binary.positions, compressed.positions);
   EXPECT_EQ(binary.triangles, compressed.triangles);
   EXPECT_EQ(text.triangles, binary.triangles);
@@ -77,6 +79,7 @@ TEST(Corpus, FramesPlaceTheCubeInModelSpace) {
   // Root's matrix swaps y and z; vertex 0 (-1, -1, 1) with normal (0, -1, 0) lands at
   // (-1, 1, -1) with normal (0, 0, -1).
   const xfile::mesh m = parse_ok(corpus_file("test_cube_text.x"));
+  ASSERT_FALSE(m.normals.empty());
   EXPECT_FLOAT_EQ(m.positions[0][0], -1);
   EXPECT_FLOAT_EQ(m.positions[0][1], 1);
   EXPECT_FLOAT_EQ(m.positions[0][2], -1);
@@ -85,6 +88,7 @@ TEST(Corpus, FramesPlaceTheCubeInModelSpace) {
   EXPECT_NEAR(m.normals[0][2], -1, 1e-6);
   // kW Xport's frame moves everything down by 0.492126: vertex 0 (-0.492126, 0, -0.492126).
   const xfile::mesh k = parse_ok(corpus_file("kwxport_test_cubewithvcolors.x"));
+  ASSERT_FALSE(k.positions.empty());
   EXPECT_NEAR(k.positions[0][1], -0.492126f, 1e-6);
 }
 
@@ -93,6 +97,8 @@ TEST(Corpus, MaterialsColoursAndAttributesOfTheColouredCube) {
   // Faces 0-1 use "bottom", 2-3 "top", the other eight "side".
   const std::vector<std::uint32_t> attributes = {0, 0, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2};
   EXPECT_EQ(m.attributes, attributes);
+  ASSERT_EQ(m.materials.size(), 3u);
+  ASSERT_EQ(m.colors.size(), 24u);
   EXPECT_FLOAT_EQ(m.materials[0].power, 31);
   EXPECT_FLOAT_EQ(m.materials[1].specular[0], 0.78f);
   EXPECT_FLOAT_EQ(m.materials[2].diffuse[3], 1);
@@ -106,6 +112,7 @@ TEST(Corpus, MeshesWithoutMaterialsShareOneDefault) {
   EXPECT_FLOAT_EQ(m.materials[0].diffuse[0], 0.5f);
   EXPECT_FLOAT_EQ(m.materials[0].specular[0], 0.5f);
   EXPECT_TRUE(std::all_of(m.attributes.begin(), m.attributes.end(), [](std::uint32_t a) { return a == 0; }));
+  ASSERT_EQ(m.triangles.size(), 5126u);
   // The head's triangles (1966 to 4001) use only the head's vertices (1170 to 2365).
   for (std::size_t t = 1966; t < 1966 + 2036; ++t)
     for (std::uint32_t v : m.triangles[t]) {

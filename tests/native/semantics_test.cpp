@@ -64,6 +64,13 @@ TEST(Materials, InlineAndReferencedMaterialsKeepTheirFieldsAndTextures) {
   EXPECT_EQ(m.attributes, (std::vector<std::uint32_t>{1}));
 }
 
+TEST(Materials, AShortFaceIndexListRepeatsItsLastIndex) {
+  const xfile::mesh m = parse_ok(bytes(text_header +
+      "Mesh { 4; 0;0;0;, 1;0;0;, 0;1;0;, 1;1;0;; 3; 3;0,1,2;, 3;1,3,2;, 3;0,1,3;;"
+      " MeshMaterialList { 2; 1; 1;; " + plain_material + plain_material + " } }"));
+  EXPECT_EQ(m.attributes, (std::vector<std::uint32_t>{1, 1, 1}));
+}
+
 TEST(Merging, LaterMeshesOffsetTheirVerticesAndMaterialIds) {
   const std::string lit = "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; MeshMaterialList { 2; 1; 1;; " +
                           plain_material + plain_material + " } }";
@@ -83,6 +90,7 @@ TEST(Frames, ChildTransformsApplyBeforeTheirParentsWhereverTheMatrixStands) {
       "Frame Outer { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 10,0,0,1;; }"
       " Frame Inner { Mesh { 3; 1;0;0;, 0;1;0;, 0;0;1;; 1; 3;0,1,2;; MeshNormals { 1; 0;1;0;; 1; 3;0,0,0;; } }"
       " FrameTransformMatrix { 2,0,0,0, 0,4,0,0, 0,0,2,0, 0,0,0,1;; } } }"));
+  ASSERT_EQ(m.normals.size(), 3u);
   EXPECT_EQ(m.positions[0], (std::array<float, 3>{12, 0, 0}));
   EXPECT_EQ(m.positions[1], (std::array<float, 3>{10, 4, 0}));
   EXPECT_EQ(m.normals[0], (std::array<float, 3>{0, 1, 0}));  // scaled normals are renormalised
@@ -90,11 +98,22 @@ TEST(Frames, ChildTransformsApplyBeforeTheirParentsWhereverTheMatrixStands) {
 
 TEST(Frames, AReferencedMeshIsPlacedAgainInTheReferencingFrame) {
   const xfile::mesh m = parse_ok(bytes(text_header +
-      "Mesh Tri { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; }"
-      " Frame { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,5,1;; } { Tri } }"));
+      "Mesh 01 { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; }"  // exporters write names like numbers
+      " Frame { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,5,1;; } { 01 } }"));
   ASSERT_EQ(m.positions.size(), 6u);
   EXPECT_EQ(m.positions[4], (std::array<float, 3>{1, 0, 5}));
   EXPECT_EQ(m.triangles[1], (tri{3, 4, 5}));
+}
+
+TEST(Frames, ReferencesCannotMultiplyAMeshFarBeyondTheFileSize) {
+  // 2000 references of a 1000-vertex mesh would copy two million vertices out of 30 kB.
+  std::string doc = text_header + "Mesh Big { 1000; ";
+  for (int i = 0; i < 1000; ++i) doc += "0;0;0;,";
+  doc += "; 1; 3;0,1,2;; } Frame { ";
+  for (int i = 0; i < 2000; ++i) doc += "{ Big } ";
+  doc += "}";
+  const std::string error = xfile_test::parse_error(bytes(doc));
+  EXPECT_NE(error.find("more often than the file size allows"), std::string::npos) << error;
 }
 
 TEST(Skipping, TemplatesAndUnknownObjectsAreSkippedInTextBinaryAndCompressedForms) {
@@ -122,6 +141,7 @@ TEST(Encodings, BinaryFilesWithDoublesAndVersion0302AreRead) {
   b.name("Material").open().doubles({1, 0.5, 0.25, 1, 8, 0, 0, 0, 0, 0, 0});
   b.name("TextureFilename").open().string("wood.bmp").close().close().close().close();
   const xfile::mesh m = parse_ok(b.data());
+  ASSERT_EQ(m.positions.size(), 3u);
   EXPECT_EQ(m.positions[1], (std::array<float, 3>{1.5f, 0, 0}));
   ASSERT_EQ(m.materials.size(), 1u);
   EXPECT_EQ(m.materials[0].texture, "wood.bmp");
