@@ -12,6 +12,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   libgl1-mesa-dri libgl1-mesa-dri:i386 libglx-mesa0 libglx-mesa0:i386 libgl1:i386
   zlib1g-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
