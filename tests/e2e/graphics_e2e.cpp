@@ -302,4 +302,104 @@ TEST_F(GraphicsClient, DisplayModesAreWhatD3d8Reports) {
     d3d->Release();
 }
 
+// The corpus folder as a Windows path (XFILES holds its Unix path; Wine maps / to Z:).
+std::wstring corpus_folder() {
+    const char* unix_path = getenv("XFILES");
+    std::wstring path = L"Z:";
+    for (const char* c = unix_path ? unix_path : ""; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path + L"\\";
+}
+
+class ModelClient : public GraphicsClient {
+protected:
+    void SetUp() override {
+        GraphicsClient::SetUp();
+        open();
+        ASSERT_EQ(VARIANT_TRUE, initialised());
+        float x = 0, y = 0, z = -5, at = 0;
+        g->camera_position(&x, &y, &z);
+        g->camera_lookat(&at, &at, &at);
+        BSTR folder = SysAllocString(corpus_folder().c_str()), file = SysAllocString(L"test.x");
+        HRESULT hr = g->model_load(&folder, &file);
+        SysFreeString(folder);
+        SysFreeString(file);
+        ASSERT_EQ(S_OK, hr) << "loading test.x and its texture from " << getenv("XFILES");
+        SHORT first = 0;
+        float zero = 0;
+        ASSERT_EQ(S_OK, g->model_move(&first, &zero, &zero, &zero));
+        float px = 0, py = 0, pz = 0, dx = 0.3f, dy = -0.3f, dz = 1, one = 1;
+        LONG range = 1000;
+        VARIANT_BOOL on = VARIANT_TRUE;
+        ASSERT_EQ(S_OK, g->light_create_directional(&px, &py, &pz, &dx, &dy, &dz, &one, &one, &one, &range, &on));
+    }
+
+    // The model drawn on a black frame, read back.
+    std::vector<DWORD> frame_with_model() {
+        for (int i = 0; i < frames_per_picture; ++i) {
+            EXPECT_EQ(S_OK, g->scene_begin());
+            SHORT first = 0;
+            EXPECT_EQ(S_OK, g->model_draw(&first));
+            EXPECT_EQ(S_OK, g->scene_end());
+            client_window::pump();
+        }
+        return read_client(win.hwnd);
+    }
+
+    struct summary {
+        int lit = 0;            // pixels that are not black
+        int corners_lit = 0;    // of those, in the outer margin where the model never reaches
+        double red = 0, green = 0, blue = 0;  // mean channel values of the lit pixels
+        int colours = 0;        // distinct colours, in 4-bit steps
+    };
+    static summary summarise(const std::vector<DWORD>& pixels) {
+        summary s;
+        std::vector<bool> seen(4096);
+        for (int y = 0; y < client_height; ++y)
+            for (int x = 0; x < client_width; ++x) {
+                DWORD p = pixels[y * client_width + x];
+                if (black(p)) continue;
+                ++s.lit;
+                if (x < 60 || x >= client_width - 60 || y < 40 || y >= client_height - 40) ++s.corners_lit;
+                s.red += (p >> 16) & 255, s.green += (p >> 8) & 255, s.blue += p & 255;
+                DWORD key = ((p >> 20) & 15) << 8 | ((p >> 12) & 15) << 4 | ((p >> 4) & 15);
+                if (!seen[key]) seen[key] = true, ++s.colours;
+            }
+        if (s.lit) s.red /= s.lit, s.green /= s.lit, s.blue /= s.lit;
+        return s;
+    }
+};
+
+TEST_F(ModelClient, ALitTexturedModelShowsItsTextureWhereItIsAndBlackElsewhere) {
+    auto s = summarise(frame_with_model());
+    EXPECT_GT(s.lit, 5000);
+    EXPECT_EQ(0, s.corners_lit);
+    // The face towards the camera shows a blue part of test.png with dark lettering: a
+    // plain material would be one even colour.
+    EXPECT_GT(s.colours, 5) << "a textured surface shows several colours";
+    EXPECT_GT(s.blue, s.red);
+}
+
+TEST_F(ModelClient, ARedLightReddensAndASwitchedOffLightDarkens) {
+    auto white = summarise(frame_with_model());
+    LONG r = 1, gr = 0, b = 0;
+    SHORT first = 0;
+    ASSERT_EQ(S_OK, g->light_change_color(&r, &gr, &b, &first));
+    auto red = summarise(frame_with_model());
+    EXPECT_GT(red.red, red.green * 3) << "red " << red.red << " green " << red.green;
+    EXPECT_LT(red.green, white.green / 3);
+    SHORT off = 0;
+    ASSERT_EQ(S_OK, g->light_switch(&off, &first));
+    auto dark = summarise(frame_with_model());
+    EXPECT_LT(dark.lit, white.lit / 10) << "with no light and no ambient level the model is black";
+}
+
+TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
+    auto solid = summarise(frame_with_model());
+    ASSERT_EQ(S_OK, g->engine_render_wireframe_mode());
+    auto wire = summarise(frame_with_model());
+    ASSERT_EQ(S_OK, g->engine_render_solid_mode());
+    EXPECT_GT(wire.lit, 50);
+    EXPECT_LT(wire.lit, solid.lit / 4);
+}
+
 }  // namespace
