@@ -12,9 +12,12 @@ rm -rf "$WINEPREFIX"
 ensure_prefix
 
 for arch in "${arches[@]}"; do build_arch "$arch"; done
+# The portable .x parser, natively, with its fuzz target.
+cmake -S "$root/tests/native" -B "$build/native" >/dev/null
+cmake --build "$build/native" -j"$(nproc)"
 
 cat > "$build/CTestTestfile.cmake" <<CT
-subdirs("i686" "x86_64")
+subdirs("native" "i686" "x86_64")
 CT
 
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true' EXIT
