@@ -11,3 +11,8 @@ start_xvfb
 start_wine_services
 "$wine32" 'c:\windows\syswow64\regsvr32.exe' /s "$(winepath -w "$build/i686/bin/dx8engine.dll")"
 "$wine32" "$build/i686/bin/frame_text_bench.exe" "${1:-500}"
+xfiles=$(cd "$root/../shared/xfiles" && pwd)
+XFILES=$xfiles "$wine32" "$build/i686/bin/loader_bench.exe" 5
+cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
+cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
+"$build/bench-native/parser_bench" "$xfiles" 20

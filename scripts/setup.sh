@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64 libwine:i386
   xvfb xdotool x11-utils imagemagick
   libgl1-mesa-dri libgl1-mesa-dri:i386 libglx-mesa0 libglx-mesa0:i386 libgl1:i386
-  zlib1g-dev
+  zlib1g-dev libassimp-dev
   clang libclang-rt-14-dev
 )
 
