@@ -101,7 +101,7 @@ bool decode_dds(const std::vector<unsigned char>& bytes, image& out, std::wstrin
     r.u32();  // header size
     r.u32();  // flags
     const std::uint32_t height = r.u32(), width = r.u32();
-    r.at = 4 + 76;  // pixel format
+    r.at = 76;  // the pixel format record, after the magic and 72 bytes of header
     r.u32();        // size
     const std::uint32_t pf_flags = r.u32(), fourcc = r.u32(), bits = r.u32();
     const std::uint32_t rmask = r.u32(), gmask = r.u32(), bmask = r.u32(), amask = r.u32();
