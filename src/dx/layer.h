@@ -10,12 +10,11 @@
 #include <functional>
 
 #include "dx/graphics.h"
+#include "dx/input.h"
 
 namespace dx {
 
 using Microsoft::WRL::ComPtr;
-
-struct DirectInput8 : IUnknown {};
 
 // The root object, from which the Direct3D and DirectInput objects are made.
 struct DirectX8 : IUnknown {

@@ -23,4 +23,8 @@ struct Direct3D8;
 // Wraps a Direct3D object made from the given d3d8.dll, taking over its reference.
 HRESULT wrap_direct3d8(library lib, struct IDirect3D8* d3d, Microsoft::WRL::ComPtr<Direct3D8>& out);
 
+struct DirectInput8;
+// A new DirectInput object over dinput8.dll (dx/real_input.cpp).
+HRESULT create_real_directinput8(DirectInput8** out);
+
 }  // namespace dx

@@ -28,16 +28,6 @@ FARPROC library::symbol(const char* name) const { return GetProcAddress(handle_.
 
 namespace {
 
-class real_directinput8 final : public ref_counted<DirectInput8> {
-public:
-    real_directinput8(library lib, ComPtr<IDirectInput8W> di) : lib_(std::move(lib)), di_(std::move(di)) {}
-    ~real_directinput8() override { di_.Reset(); }
-
-private:
-    library lib_;
-    ComPtr<IDirectInput8W> di_;
-};
-
 class real_directx8 final : public ref_counted<DirectX8> {
 public:
     HRESULT Direct3DCreate(Direct3D8** out) override {
@@ -61,25 +51,7 @@ public:
         return S_OK;
     }
 
-    HRESULT DirectInputCreate(DirectInput8** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        library lib;
-        HRESULT hr = library::load(L"dinput8.dll", lib);
-        if (FAILED(hr)) return hr;
-        using create_fn = HRESULT(WINAPI*)(HINSTANCE, DWORD, REFIID, void**, IUnknown*);
-        auto create = reinterpret_cast<create_fn>(lib.symbol("DirectInput8Create"));
-        if (!create) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-        ComPtr<IDirectInput8W> di;
-        hr = create(reinterpret_cast<HINSTANCE>(&__ImageBase), DIRECTINPUT_VERSION, IID_IDirectInput8W,
-                    reinterpret_cast<void**>(di.GetAddressOf()), nullptr);
-        if (FAILED(hr)) return hr;
-        ComPtr<DirectInput8> made;
-        hr = make<real_directinput8>(made, std::move(lib), std::move(di));
-        if (FAILED(hr)) return hr;
-        *out = made.Detach();
-        return S_OK;
-    }
+    HRESULT DirectInputCreate(DirectInput8** out) override { return create_real_directinput8(out); }
 };
 
 }  // namespace

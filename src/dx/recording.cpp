@@ -35,11 +35,6 @@ void log::object_destroyed(const std::string& kind, int id) {
 
 namespace {
 
-class recording_directinput8 final : public recorded<DirectInput8> {
-public:
-    explicit recording_directinput8(std::shared_ptr<log> into) : recorded(std::move(into), "DirectInput8") {}
-};
-
 class recording_directx8 final : public recorded<DirectX8> {
 public:
     explicit recording_directx8(std::shared_ptr<log> into) : recorded(std::move(into), "DirectX8") {}
@@ -55,10 +50,8 @@ public:
         *out = nullptr;
         HRESULT hr = enter("DirectInputCreate");
         if (FAILED(hr)) return hr;
-        ComPtr<DirectInput8> made;
-        hr = make<recording_directinput8>(made, log_);
-        *out = made.Detach();
-        return hr;
+        *out = make_directinput8(log_).Detach();
+        return *out ? S_OK : E_OUTOFMEMORY;
     }
 };
 

@@ -12,6 +12,8 @@
 
 namespace dx::recording {
 
+struct keyboard_script;
+
 class log {
 public:
     // Makes the named operation (for instance "DirectX8.Direct3DCreate"), or one exact call
@@ -44,11 +46,15 @@ public:
         std::vector<std::pair<D3DMATERIAL8, std::wstring>> mesh_materials;
     } graphics;
 
+    // What the recording keyboard devices read (dx/recording_input.h).
+    keyboard_script& keyboard();
+
 private:
     std::vector<std::string> calls_;
     std::map<std::string, HRESULT> failures_;
     std::map<std::string, int> live_;
     std::map<std::string, int> made_;
+    std::shared_ptr<keyboard_script> keyboard_;
 };
 
 // A factory that makes recording root objects logging into the given log. Creating the
@@ -60,5 +66,8 @@ d3dx_factory d3dx(std::shared_ptr<log> into);
 
 // A recording Direct3D8 object (made by the recording root's Direct3DCreate).
 ComPtr<Direct3D8> make_direct3d8(std::shared_ptr<log> into);
+
+// A recording DirectInput8 object (made by the recording root's DirectInputCreate).
+ComPtr<DirectInput8> make_directinput8(std::shared_ptr<log> into);
 
 }  // namespace dx::recording
