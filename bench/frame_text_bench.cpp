@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "dx8engine_iface.h"
+#include "engine_client.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -61,24 +61,9 @@ int main(int argc, char** argv) {
 
     // The engine, on a window of its own.
     HWND engine_window = make_window(L"engine", 20);
-    CLSID clsid{};
-    ComPtr<iface::_dxmain> main;
-    ComPtr<iface::_dxgraphics> g;
-    CLSIDFromProgID(L"Quellbrook_dx_8engine.dxmain", &clsid);
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxmain, reinterpret_cast<void**>(main.GetAddressOf()));
-    CLSIDFromProgID(L"Quellbrook_dx_8engine.dxgraphics", &clsid);
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxgraphics, reinterpret_cast<void**>(g.GetAddressOf()));
-    if (!main || !g) {
-        std::fprintf(stderr, "the engine is not registered\n");
-        return 1;
-    }
-    main->initialize();
-    LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(engine_window));
-    g->engine_load(&handle);
-    SHORT windowed = 1, width = 640, height = 480, samples = 2;
-    VARIANT_BOOL off = VARIANT_FALSE;
-    float zero = 0;
-    g->engine_Initialise(&windowed, &width, &height, &off, &samples, &off, &zero, &zero);
+    engine_client engine;
+    if (!engine.open(engine_window, 640, 480)) return 1;
+    iface::_dxgraphics* g = engine.graphics.Get();
 
     const double engine_frame = time_per_call(n, [&] {
         g->scene_begin();
@@ -138,10 +123,7 @@ int main(int argc, char** argv) {
     SysFreeString(color);
     device8->Release();
     d3d8->Release();
-    g->engine_end();
-    main->engine_unload();
-    g.Reset();
-    main.Reset();
+    engine.close();
     CoUninitialize();
     return 0;
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "dx8engine_iface.h"
+#include "engine_client.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -37,24 +37,9 @@ int main(int argc, char** argv) {
     RegisterClassW(&wc);
     HWND hwnd = CreateWindowW(L"loader_bench", L"loader bench", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
                               wc.hInstance, nullptr);
-    CLSID clsid{};
-    ComPtr<iface::_dxmain> main;
-    ComPtr<iface::_dxgraphics> g;
-    CLSIDFromProgID(L"Quellbrook_dx_8engine.dxmain", &clsid);
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxmain, reinterpret_cast<void**>(main.GetAddressOf()));
-    CLSIDFromProgID(L"Quellbrook_dx_8engine.dxgraphics", &clsid);
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxgraphics, reinterpret_cast<void**>(g.GetAddressOf()));
-    if (!main || !g) {
-        std::fprintf(stderr, "the engine is not registered\n");
-        return 1;
-    }
-    main->initialize();
-    LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(hwnd));
-    g->engine_load(&handle);
-    SHORT windowed = 1, width = 320, height = 240, samples = 2;
-    VARIANT_BOOL off = VARIANT_FALSE;
-    float zero = 0;
-    g->engine_Initialise(&windowed, &width, &height, &off, &samples, &off, &zero, &zero);
+    engine_client engine;
+    if (!engine.open(hwnd, 320, 240)) return 1;
+    iface::_dxgraphics* g = engine.graphics.Get();
 
     std::wstring folder = L"Z:";
     for (const char* c = unix_folder; *c; ++c) folder += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
@@ -87,8 +72,7 @@ int main(int argc, char** argv) {
         std::printf("%-32s %10.0f %12.2f %12.2f %8.2f\n", "all read by both", total_bytes, total_bytes / total_engine / 1e6,
                     total_bytes / total_d3dx9 / 1e6, total_d3dx9 / total_engine);
     std::printf("(ratio: engine speed over d3dx9 speed; above 1 the engine is faster)\n");
-    g->engine_end();
-    main->engine_unload();
+    engine.close();
     CoUninitialize();
     return 0;
 }

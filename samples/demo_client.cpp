@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dx8engine_iface.h"
+#include "engine_client.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -21,16 +21,6 @@ bool running = true;
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_CLOSE) running = false;
     return DefWindowProcW(hwnd, message, w, l);
-}
-
-template <class I>
-ComPtr<I> create(const wchar_t* progid, REFIID iid) {
-    CLSID clsid{};
-    ComPtr<I> object;
-    if (SUCCEEDED(CLSIDFromProgID(progid, &clsid)))
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(object.GetAddressOf()));
-    if (!object) std::fprintf(stderr, "cannot create %ls: is the DLL registered?\n", progid);
-    return object;
 }
 
 // Draws one string; every parameter of the engine is passed by reference.
@@ -58,19 +48,9 @@ int main(int argc, char** argv) {
                                   r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
         ShowWindow(hwnd, SW_SHOWNORMAL);
 
-        auto main = create<iface::_dxmain>(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain);
-        auto g = create<iface::_dxgraphics>(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics);
-        if (!main || !g) return 1;
-        main->initialize();
-        LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(hwnd));
-        g->engine_load(&handle);
-        SHORT windowed = 1, width = 640, height = 480, samples = 2;
-        VARIANT_BOOL off = VARIANT_FALSE;
-        float zero = 0;
-        g->engine_Initialise(&windowed, &width, &height, &off, &samples, &off, &zero, &zero);
-        VARIANT_BOOL ready = VARIANT_FALSE;
-        g->get_Initialised(&ready);
-        if (!ready) return 1;
+        engine_client engine;
+        if (!engine.open(hwnd, 640, 480)) return 1;
+        auto& g = engine.graphics;
 
         const DWORD start = GetTickCount();
         int frames = 0;
@@ -91,8 +71,7 @@ int main(int argc, char** argv) {
         g->get_Frameratemax(&max);
         g->get_frameratemin(&min);
         std::printf("%d frames; FrameRate %ld, Frameratemax %ld, frameratemin %ld\n", frames, rate, max, min);
-        g->engine_end();
-        main->engine_unload();
+        engine.close();
         DestroyWindow(hwnd);
     }
     CoUninitialize();

@@ -35,7 +35,7 @@ bool decode_tga(const std::vector<unsigned char>& bytes, image& out, std::wstrin
     reader r{bytes};
     if (!r.has(18)) return detail = L"truncated TGA header", false;
     const std::uint32_t id_length = r.u8(), map_type = r.u8(), type = r.u8();
-    r.at += 5;  // colour map specification
+    r.at += 5;  // colour map fields
     r.at += 4;  // origin
     const std::uint32_t width = r.u16(), height = r.u16(), depth = r.u8(), descriptor = r.u8();
     if (map_type != 0 || (type != 2 && type != 3 && type != 10 && type != 11))

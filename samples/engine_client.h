@@ -1,0 +1,52 @@
+// What every C++ client of the registered engine does first: create the classes by ProgID,
+// make the root objects, hand over a window and open a windowed device on it.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+
+#include "dx8engine_iface.h"
+
+struct engine_client {
+    Microsoft::WRL::ComPtr<iface::_dxmain> main;
+    Microsoft::WRL::ComPtr<iface::_dxgraphics> graphics;
+
+    // Opens a width x height windowed device on the window; false, with a message, when the
+    // engine is not registered or the set-up did not complete.
+    bool open(HWND window, SHORT width, SHORT height) {
+        if (!create(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain, main) ||
+            !create(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics, graphics))
+            return false;
+        main->initialize();
+        LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
+        graphics->engine_load(&handle);
+        SHORT windowed = 1, samples = 2;
+        VARIANT_BOOL off = VARIANT_FALSE;
+        float zero = 0;
+        graphics->engine_Initialise(&windowed, &width, &height, &off, &samples, &off, &zero, &zero);
+        VARIANT_BOOL ready = VARIANT_FALSE;
+        graphics->get_Initialised(&ready);
+        if (!ready) std::fprintf(stderr, "the device could not be opened\n");
+        return ready != VARIANT_FALSE;
+    }
+
+    // Gives up the device and the root objects.
+    void close() {
+        if (graphics) graphics->engine_end();
+        if (main) main->engine_unload();
+        graphics.Reset();
+        main.Reset();
+    }
+
+private:
+    template <class I>
+    static bool create(const wchar_t* progid, REFIID iid, Microsoft::WRL::ComPtr<I>& out) {
+        CLSID clsid{};
+        if (SUCCEEDED(CLSIDFromProgID(progid, &clsid)))
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(out.GetAddressOf()));
+        if (!out) std::fprintf(stderr, "cannot create %ls: is the DLL registered?\n", progid);
+        return out != nullptr;
+    }
+};
