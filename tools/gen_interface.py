@@ -2,9 +2,8 @@
 """Generates the C++ side of the engine's public interface from interface/dx8engine.iface.
 
 Outputs (into the directory given as the second argument):
-  dx8engine_iface.h      GUIDs, the dual interfaces as C++ abstract classes, and two
-                         templates per interface: one whose methods all report "not
-                         implemented" and a recording probe used by the binding tests.
+  dx8engine_iface.h      GUIDs, the dual interfaces as C++ abstract classes, and per
+                         interface a recording probe template used by the binding tests.
   dx8engine_tables.cpp   the member tables (names, DISPIDs, slots, parameters, defaults)
                          with one call thunk per member; the type-library builder and
                          the dispatcher both read them.
@@ -147,13 +146,6 @@ def gen_header(lib, types):
         out.append(f"struct {t.name} : IDispatch {{")
         for name, kind, m, slot in methods(t):
             out.append(f"    virtual HRESULT STDMETHODCALLTYPE {name}({', '.join(signature(kind, m))}) = 0;  // slot {slot}")
-        out.append("};")
-        out.append("")
-        # Every method reports "not implemented" through the base's hook.
-        out.append(f"template <class Base> struct {t.name}_stubs : Base {{")
-        out.append("    using Base::Base;")
-        for name, kind, m, slot in methods(t):
-            out.append(f"    HRESULT STDMETHODCALLTYPE {name}({', '.join(signature(kind, m))}) override {{ return this->not_implemented({wstr(name)}); }}")
         out.append("};")
         out.append("")
         # Every method records its name and arguments through the base's hook.

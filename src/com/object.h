@@ -82,10 +82,6 @@ protected:
         return hr;
     }
 
-    HRESULT not_implemented(const wchar_t* member) noexcept {
-        return report(E_NOTIMPL, std::wstring(member) + L" is not implemented yet", source_.c_str(), desc().iid);
-    }
-
 private:
     LONG refs_ = 1;
     std::wstring source_;
