@@ -1,16 +1,12 @@
 // The root objects over the platform's own DLLs, loaded at run time so that a machine
 // without them gets a clear error instead of a DLL that does not load.
-#define DIRECTINPUT_VERSION 0x0800
 #include <d3d8.h>
-#include <dinput.h>
 
 #include <memory>
 
 #include "dx/layer.h"
 #include "dx/real.h"
 #include "dx/ref_counted.h"
-
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace dx {
 
