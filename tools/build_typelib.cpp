@@ -1,8 +1,10 @@
 // Writes the engine's type library from the generated member tables, through the platform's
 // own ICreateTypeLib2 / ICreateTypeInfo2. Runs under Wine during the cross build; the result
-// is embedded in the DLL as resource TYPELIB 1.
+// is embedded in the DLL as resource TYPELIB 1. The target system is an argument, so one
+// 64-bit build of this tool writes the library of either DLL: the runtime lays out vtable
+// offsets for the pointer size of the system it is given.
 //
-//   build_typelib OUTPUT.tlb
+//   build_typelib win32|win64 OUTPUT.tlb
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
@@ -111,13 +113,8 @@ void add_interface_members(ICreateTypeInfo* cti, const com::interface_desc& d) {
     }
 }
 
-void build(const wchar_t* path) {
+void build(SYSKIND sys, const wchar_t* path) {
     const auto& lib = iface::library;
-#ifdef _WIN64
-    const SYSKIND sys = SYS_WIN64;
-#else
-    const SYSKIND sys = SYS_WIN32;
-#endif
     ComPtr<ICreateTypeLib2> ctl;
     check(CreateTypeLib2(sys, path, &ctl), "CreateTypeLib2");
     check(ctl->SetName(const_cast<LPOLESTR>(lib.name)), "SetName");
@@ -184,15 +181,17 @@ void build(const wchar_t* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: build_typelib OUTPUT.tlb\n");
+    const std::string target = argc == 3 ? argv[1] : "";
+    if (target != "win32" && target != "win64") {
+        std::fprintf(stderr, "usage: build_typelib win32|win64 OUTPUT.tlb\n");
         return 2;
     }
-    std::wstring path(argv[1], argv[1] + std::char_traits<char>::length(argv[1]));
+    const SYSKIND sys = target == "win32" ? SYS_WIN32 : SYS_WIN64;
+    std::wstring path(argv[2], argv[2] + std::char_traits<char>::length(argv[2]));
     CoInitialize(nullptr);
     int rc = 0;
     try {
-        build(path.c_str());
+        build(sys, path.c_str());
     } catch (const failure& f) {
         std::fprintf(stderr, "build_typelib: %s failed with 0x%08lX\n", f.what, static_cast<unsigned long>(f.hr));
         rc = 1;

@@ -18,6 +18,25 @@ const GUID clsid_dxmain = {0x0BD31CDD, 0xF89D, 0x473E, {0xA0, 0x43, 0x7A, 0xF7, 
 const GUID diid_events = {0xBE70E162, 0x1602, 0x45DB, {0x99, 0x1D, 0x91, 0xE4, 0xFA, 0x8F, 0xE0, 0x96}};
 const GUID stdole = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+// The library under test: by default the one in the DLL of this program's own architecture.
+// TYPELIB_DLL names another DLL and TYPELIB_SYSTEM ("win32" or "win64") the system it was
+// built for, so that a 64-bit run checks the 32-bit DLL's library too, on machines where no
+// 32-bit program can run.
+std::wstring library_path() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"TYPELIB_DLL", path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : engine_dll_path();
+}
+
+bool library_is_32_bit() {
+    wchar_t system[8];
+    DWORD n = GetEnvironmentVariableW(L"TYPELIB_SYSTEM", system, 8);
+    if (n > 0 && n < 8) return std::wstring(system, n) == L"win32";
+    return sizeof(void*) == 4;
+}
+
+const int pointer_size = library_is_32_bit() ? 4 : 8;
+
 constexpr WORD dual_flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION |
                             TYPEFLAG_FDISPATCHABLE;
 constexpr WORD event_flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
@@ -25,7 +44,7 @@ constexpr WORD event_flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFL
 class TypeLibrary : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, LoadTypeLibEx(engine_dll_path().c_str(), REGKIND_NONE, &lib));
+        ASSERT_EQ(S_OK, LoadTypeLibEx(library_path().c_str(), REGKIND_NONE, &lib));
     }
 
     ComPtr<ITypeInfo> info(UINT index) {
@@ -92,7 +111,7 @@ protected:
         EXPECT_EQ(TKIND_INTERFACE, a->typekind);
         EXPECT_EQ(dual_flags, a->wTypeFlags);
         EXPECT_EQ(members.size(), a->cFuncs);
-        EXPECT_EQ(slots * sizeof(void*), a->cbSizeVft);
+        EXPECT_EQ(slots * pointer_size, a->cbSizeVft);
         WORD funcs = a->cFuncs;
         vt->ReleaseTypeAttr(a);
 
@@ -117,7 +136,7 @@ protected:
             FUNCDESC* f = nullptr;
             ASSERT_EQ(S_OK, vt->GetFuncDesc(i, &f));
             EXPECT_EQ(m.dispid, f->memid);
-            EXPECT_EQ(m.slot, f->oVft / static_cast<int>(sizeof(void*)));
+            EXPECT_EQ(m.slot * pointer_size, f->oVft);
             EXPECT_EQ(FUNC_PUREVIRTUAL, f->funckind);
             EXPECT_EQ(CC_STDCALL, f->callconv);
             EXPECT_EQ(0, f->cParamsOpt);
@@ -205,7 +224,7 @@ TEST_F(TypeLibrary, LibraryAttributes) {
     EXPECT_EQ(67, a->wMajorVerNum);
     EXPECT_EQ(0, a->wMinorVerNum);
     EXPECT_EQ(0u, a->lcid);
-    EXPECT_EQ(sizeof(void*) == 4 ? SYS_WIN32 : SYS_WIN64, a->syskind);
+    EXPECT_EQ(library_is_32_bit() ? SYS_WIN32 : SYS_WIN64, a->syskind);
     // The library sets no flags; the runtime marks every library it loaded from a file.
     EXPECT_EQ(0, a->wLibFlags & ~LIBFLAG_FHASDISKIMAGE);
     lib->ReleaseTLibAttr(a);
