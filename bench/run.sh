@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Builds the 32-bit engine, registers it in the private prefix and runs the benchmarks under
-# Xvfb, printing their figures and ratios.
+# Builds the engine, registers it in the private prefix and runs the benchmarks under Xvfb,
+# printing their figures and ratios: the 32-bit engine where this machine runs 32-bit
+# programs, the 64-bit one otherwise.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
+host32_check
 "$root/scripts/setup.sh"
 ensure_prefix
-build_arch i686 >/dev/null
+arch=$(client_arch)
+echo "benchmarks: the $arch engine"
+build_arch "$arch" >/dev/null
+loader=$(loader_of "$arch")
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true' EXIT
 start_xvfb
 start_wine_services
-"$wine32" 'c:\windows\syswow64\regsvr32.exe' /s "$(winepath -w "$build/i686/bin/dx8engine.dll")"
-"$wine32" "$build/i686/bin/frame_text_bench.exe" "${1:-500}"
+"$loader" "$(system_dir_of "$arch")\\regsvr32.exe" /s "$(winpath "$build/$arch/bin/dx8engine.dll")"
+"$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
 xfiles=$(cd "$root/../shared/xfiles" && pwd)
-XFILES=$xfiles "$wine32" "$build/i686/bin/loader_bench.exe" 5
+XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
 cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
 cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
 "$build/bench-native/parser_bench" "$xfiles" 20

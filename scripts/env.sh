@@ -1,13 +1,114 @@
-# Shared settings of the build and test scripts: where things go and how Wine is run.
-# Sourced, not executed.
+# Shared settings of the build and test scripts: where things go, how Wine is run, and
+# whether this machine runs 32-bit programs. Sourced, not executed.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The loaders are started directly: Debian's wine, wine-stable and winepath wrappers all go
+# through the 32-bit loader, which some kernels refuse to start.
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 arches=(i686 x86_64)
+# The binfmt_misc entry through which qemu-user runs 32-bit programs where the kernel cannot.
+emulation_entry=dx8engine-i386
+binfmt=/proc/sys/fs/binfmt_misc
+
+source "$root/scripts/winpath.sh"
+
+# Tells once per run whether this machine runs 32-bit x86 programs natively, and exports the
+# answer for every script the run starts: DX8ENGINE_HOST32 is "native" or "none", with the
+# reason in DX8ENGINE_HOST32_WHY. DX8ENGINE_NO_NATIVE32=1 takes the "none" path on any machine.
+host32_check() {
+  if [ -z "${DX8ENGINE_HOST32:-}" ]; then
+    if [ "${DX8ENGINE_NO_NATIVE32:-0}" = 1 ]; then
+      DX8ENGINE_HOST32=none
+      DX8ENGINE_HOST32_WHY="DX8ENGINE_NO_NATIVE32=1 forces the path of a machine without them"
+    else
+      emulation_stop
+      local foreign
+      foreign=$(foreign_i386_entry)
+      if [ -n "$foreign" ]; then
+        DX8ENGINE_HOST32=none
+        DX8ENGINE_HOST32_WHY="32-bit programs run only through the binfmt_misc entry $foreign"
+      elif probe32; then
+        DX8ENGINE_HOST32=native
+        DX8ENGINE_HOST32_WHY="the kernel runs them"
+      else
+        DX8ENGINE_HOST32=none
+        DX8ENGINE_HOST32_WHY="the kernel refuses them (Exec format error)"
+      fi
+    fi
+    export DX8ENGINE_HOST32 DX8ENGINE_HOST32_WHY
+    if [ "$DX8ENGINE_HOST32" = native ]; then
+      echo "32-bit programs: this machine runs them; the 32-bit engine is tested natively."
+    else
+      echo "32-bit programs: this machine does not run them natively: $DX8ENGINE_HOST32_WHY."
+    fi
+  fi
+}
+
+# Runs a 52+32+12-byte static i386 ELF program that exits with 42.
+probe32() {
+  local probe rc
+  probe=$(mktemp)
+  base64 -d >"$probe" <<'ELF'
+f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAA
+AAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A
+ELF
+  chmod +x "$probe"
+  "$probe" 2>/dev/null
+  rc=$?
+  rm -f "$probe"
+  [ "$rc" -eq 42 ]
+}
+
+# Names an enabled binfmt_misc entry of someone else's that takes i386 ELF programs, if any.
+foreign_i386_entry() {
+  local e
+  [ -r "$binfmt/status" ] || return 0
+  for e in "$binfmt"/*; do
+    case $(basename "$e") in register | status | "$emulation_entry") continue ;; esac
+    grep -qx enabled "$e" 2>/dev/null || continue
+    grep -Eq '^magic 7f454c46[0-9a-f]{24}0[23]000300' "$e" 2>/dev/null && { basename "$e"; return 0; }
+  done
+  return 0
+}
+
+# Lets qemu-user run 32-bit x86 programs through an entry of our own. Fails, saying why, where
+# that cannot be done (not root, no qemu-i386-static, no binfmt_misc).
+emulation_start() {
+  [ -e "$binfmt/$emulation_entry" ] && return 0
+  [ "$(id -u)" -eq 0 ] || { echo "setting up emulation needs root"; return 1; }
+  [ -x /usr/bin/qemu-i386-static ] || { echo "qemu-i386-static is not installed"; return 1; }
+  if [ ! -w "$binfmt/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
+      { echo "binfmt_misc cannot be mounted here"; return 1; }
+  fi
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  printf '%s' ":$emulation_entry:M::$magic:$mask:/usr/bin/qemu-i386-static:FP" >"$binfmt/register" 2>/dev/null ||
+    { echo "binfmt_misc refused the qemu-i386 entry"; return 1; }
+}
+
+emulation_stop() {
+  if [ -e "$binfmt/$emulation_entry" ]; then echo -1 >"$binfmt/$emulation_entry" 2>/dev/null || true; fi
+}
+
+# Whether Wine's 32-bit side is installed.
+wine32_installed() {
+  [ -x "$wine32" ] && [ -d /usr/lib/i386-linux-gnu/wine/i386-windows ]
+}
+
+# The architecture the demo and the benchmarks use: the primary 32-bit engine where it runs
+# natively, the 64-bit one otherwise.
+client_arch() {
+  if [ "${DX8ENGINE_HOST32:-}" = native ]; then echo i686; else echo x86_64; fi
+}
+
+# The loader, regsvr32 and script host of one architecture's programs.
+loader_of() { if [ "$1" = i686 ]; then echo "$wine32"; else echo "$wine64"; fi; }
+system_dir_of() { if [ "$1" = i686 ]; then echo 'c:\windows\syswow64'; else echo 'c:\windows\system32'; fi; }
 
 # Creates the private Wine prefix if it is not there yet.
 ensure_prefix() {

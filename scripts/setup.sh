@@ -1,31 +1,62 @@
 #!/usr/bin/env bash
 # Installs what a bare Debian 12 machine lacks to build the engine for Windows and test it
 # under Wine and Xvfb. Safe to run again: it installs only what is missing.
+#
+# Wine's 32-bit side is needed only to run 32-bit programs. Where the kernel runs them it is
+# required; where it does not, it is installed with qemu-user emulation on (its packages'
+# install scripts are 32-bit programs too), and a failure there only costs the 32-bit smoke.
 set -euo pipefail
+source "$(dirname "$0")/env.sh"
+host32_check
 
 packages=(
   cmake make ninja-build g++ python3
   mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev
   googletest
-  wine wine32:i386 wine64 libwine:i386
+  wine wine64
   xvfb xdotool x11-utils imagemagick
-  libgl1-mesa-dri libgl1-mesa-dri:i386 libglx-mesa0 libglx-mesa0:i386 libgl1:i386
+  libgl1-mesa-dri libglx-mesa0
   zlib1g-dev libassimp-dev
   clang libclang-rt-14-dev
 )
+packages32=(wine32:i386 libwine:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)
+[ "$DX8ENGINE_HOST32" = native ] || packages+=(qemu-user-static)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+updated=
 
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+install() {
+  if [ -z "$updated" ]; then
+    $sudo apt-get update -q
+    updated=1
   fi
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@"
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
+[ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  updated=
+fi
+mapfile -t missing < <(missing_of "${packages32[@]}")
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$DX8ENGINE_HOST32" = native ]; then
+    install "${missing[@]}"
+  elif why=$(emulation_start); then
+    install "${missing[@]}" || echo "setup: Wine's 32-bit side did not install; the 32-bit smoke will not run."
+    emulation_stop
+  else
+    echo "setup: Wine's 32-bit side is not installed: $why."
+  fi
 fi

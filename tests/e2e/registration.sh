@@ -3,10 +3,11 @@
 # registers once more for the tests that use the registered classes.
 #   registration.sh DLL REGISTRY_CHECK.EXE      (REGSVR32 names the regsvr32 command)
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/winpath.sh"
 dll=$1
 check=$2
 loader=${REGSVR32%% *}
-wine_dll=$(winepath -w "$dll")
+wine_dll=$(winpath "$dll")
 name=$(basename "$dll")
 
 $REGSVR32 /s "$wine_dll"
