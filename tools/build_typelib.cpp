@@ -78,7 +78,9 @@ struct func_builder {
     }
 };
 
-void add_interface_members(ICreateTypeInfo* cti, const com::interface_desc& d) {
+// Vtable offsets are given in the target system's pointer size: the runtime stores them as
+// they are given, whatever the size of the process that writes them.
+void add_interface_members(ICreateTypeInfo* cti, const com::interface_desc& d, int pointer_size) {
     for (short i = 0; i < d.member_count; ++i) {
         const auto& m = d.members[i];
         func_builder b(m.param_count + 1);
@@ -103,7 +105,7 @@ void add_interface_members(ICreateTypeInfo* cti, const com::interface_desc& d) {
         f.callconv = CC_STDCALL;
         f.cParams = static_cast<SHORT>(b.params.size());
         f.cParamsOpt = 0;
-        f.oVft = d.dual ? static_cast<SHORT>(m.slot * sizeof(void*)) : 0;
+        f.oVft = d.dual ? static_cast<SHORT>(m.slot * pointer_size) : 0;
         f.elemdescFunc.tdesc.vt = d.dual ? VT_HRESULT : VT_VOID;
         f.lprgelemdescParam = b.params.data();
         f.wFuncFlags = 0;
@@ -111,6 +113,65 @@ void add_interface_members(ICreateTypeInfo* cti, const com::interface_desc& d) {
         check(cti->SetFuncAndParamNames(i, const_cast<LPOLESTR*>(b.names.data()), static_cast<UINT>(b.names.size())),
               "SetFuncAndParamNames");
     }
+}
+
+ComPtr<ITypeInfo> registered_idispatch() {
+    ComPtr<ITypeLib> stdole;
+    check(LoadRegTypeLib(stdole_libid, 2, 0, 0, &stdole), "LoadRegTypeLib(stdole2)");
+    ComPtr<ITypeInfo> idispatch;
+    check(stdole->GetTypeInfoOfGuid(IID_IDispatch, &idispatch), "GetTypeInfoOfGuid(IDispatch)");
+    return idispatch;
+}
+
+// IDispatch as a library of the target system describes it. The runtime sizes a derived
+// interface's vtable from its base's size as the writing process reads it, so a 32-bit
+// library written by a 64-bit process would start its own slots after a 56-byte IDispatch.
+// This stand-in carries stdole2's identity and file name, so the library written still
+// imports the real IDispatch from stdole2. It is saved to a scratch folder and loaded back:
+// the runtime lays out against a base read from a file, not against one still being built.
+ComPtr<ITypeInfo> idispatch_for(SYSKIND sys) {
+    const int pointer_size = sys == SYS_WIN32 ? 4 : 8;
+    wchar_t temp[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n > MAX_PATH - 40) throw failure{E_FAIL, "GetTempPath"};
+    std::wstring dir = std::wstring(temp) + L"dx8engine-typelib-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(dir.c_str(), nullptr);
+    std::wstring path = dir + L"\\stdole2.tlb";
+    {
+        ComPtr<ICreateTypeLib2> lib;
+        check(CreateTypeLib2(sys, path.c_str(), &lib), "CreateTypeLib2(stdole2)");
+        check(lib->SetName(const_cast<LPOLESTR>(L"stdole")), "SetName(stdole)");
+        check(lib->SetGuid(stdole_libid), "SetGuid(stdole)");
+        check(lib->SetVersion(2, 0), "SetVersion(stdole)");
+        ComPtr<ICreateTypeInfo> cti;
+        check(lib->CreateTypeInfo(const_cast<LPOLESTR>(L"IDispatch"), TKIND_INTERFACE, &cti),
+              "CreateTypeInfo(IDispatch)");
+        check(cti->SetGuid(IID_IDispatch), "SetGuid(IDispatch)");
+        const wchar_t* methods[] = {L"QueryInterface", L"AddRef", L"Release", L"GetTypeInfoCount",
+                                    L"GetTypeInfo", L"GetIDsOfNames", L"Invoke"};
+        for (UINT i = 0; i < 7; ++i) {
+            FUNCDESC f{};
+            f.memid = static_cast<MEMBERID>(0x60000000 + i);
+            f.funckind = FUNC_PUREVIRTUAL;
+            f.invkind = INVOKE_FUNC;
+            f.callconv = CC_STDCALL;
+            f.oVft = static_cast<SHORT>(i * pointer_size);
+            f.elemdescFunc.tdesc.vt = VT_HRESULT;
+            check(cti->AddFuncDesc(i, &f), "AddFuncDesc(IDispatch)");
+            check(cti->SetFuncAndParamNames(i, const_cast<LPOLESTR*>(&methods[i]), 1),
+                  "SetFuncAndParamNames(IDispatch)");
+        }
+        check(cti->LayOut(), "LayOut(IDispatch)");
+        check(lib->SaveAllChanges(), "SaveAllChanges(stdole2)");
+    }
+    ComPtr<ITypeLib> stdole;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &stdole);
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(dir.c_str());
+    check(hr, "LoadTypeLibEx(stdole2)");
+    ComPtr<ITypeInfo> idispatch;
+    check(stdole->GetTypeInfoOfGuid(IID_IDispatch, &idispatch), "GetTypeInfoOfGuid(IDispatch)");
+    return idispatch;
 }
 
 void build(SYSKIND sys, const wchar_t* path) {
@@ -123,10 +184,8 @@ void build(SYSKIND sys, const wchar_t* path) {
     check(ctl->SetLcid(0), "SetLcid");
     check(ctl->SetLibFlags(0), "SetLibFlags");
 
-    ComPtr<ITypeLib> stdole;
-    check(LoadRegTypeLib(stdole_libid, 2, 0, 0, &stdole), "LoadRegTypeLib(stdole2)");
-    ComPtr<ITypeInfo> idispatch;
-    check(stdole->GetTypeInfoOfGuid(IID_IDispatch, &idispatch), "GetTypeInfoOfGuid(IDispatch)");
+    const int pointer_size = sys == SYS_WIN32 ? 4 : 8;
+    ComPtr<ITypeInfo> idispatch = pointer_size == sizeof(void*) ? registered_idispatch() : idispatch_for(sys);
 
     // Create every type description first, in library order, so that classes can refer to
     // interfaces that come after them.
@@ -171,7 +230,7 @@ void build(SYSKIND sys, const wchar_t* path) {
             check(cti->SetTypeFlags(flags), "SetTypeFlags");
             check(cti->AddRefTypeInfo(idispatch.Get(), &ref), "AddRefTypeInfo(IDispatch)");
             check(cti->AddImplType(0, ref), "AddImplType(IDispatch)");
-            add_interface_members(cti, *t.iface);
+            add_interface_members(cti, *t.iface, pointer_size);
         }
     }
     for (auto& cti : infos) check(cti->LayOut(), "LayOut");
