@@ -23,27 +23,27 @@ host32_check() {
   if [ -z "${DX8ENGINE_HOST32:-}" ]; then
     if [ "${DX8ENGINE_NO_NATIVE32:-0}" = 1 ]; then
       DX8ENGINE_HOST32=none
-      DX8ENGINE_HOST32_WHY="DX8ENGINE_NO_NATIVE32=1 forces the path of a machine without them"
+      DX8ENGINE_HOST32_WHY="DX8ENGINE_NO_NATIVE32=1 asks for the path of a machine without 32-bit programs"
     else
       emulation_stop
       local foreign
       foreign=$(foreign_i386_entry)
       if [ -n "$foreign" ]; then
         DX8ENGINE_HOST32=none
-        DX8ENGINE_HOST32_WHY="32-bit programs run only through the binfmt_misc entry $foreign"
+        DX8ENGINE_HOST32_WHY="32-bit programs run here only through the binfmt_misc entry $foreign"
       elif probe32; then
         DX8ENGINE_HOST32=native
-        DX8ENGINE_HOST32_WHY="the kernel runs them"
+        DX8ENGINE_HOST32_WHY="the kernel runs 32-bit programs"
       else
         DX8ENGINE_HOST32=none
-        DX8ENGINE_HOST32_WHY="the kernel refuses them (Exec format error)"
+        DX8ENGINE_HOST32_WHY="the kernel refuses 32-bit programs (Exec format error)"
       fi
     fi
     export DX8ENGINE_HOST32 DX8ENGINE_HOST32_WHY
     if [ "$DX8ENGINE_HOST32" = native ]; then
       echo "32-bit programs: this machine runs them; the 32-bit engine is tested natively."
     else
-      echo "32-bit programs: this machine does not run them natively: $DX8ENGINE_HOST32_WHY."
+      echo "32-bit programs: not run natively here: $DX8ENGINE_HOST32_WHY."
     fi
   fi
 }
@@ -76,8 +76,10 @@ foreign_i386_entry() {
 }
 
 # Lets qemu-user run 32-bit x86 programs through an entry of our own. Fails, saying why, where
-# that cannot be done (not root, no qemu-i386-static, no binfmt_misc).
+# that cannot be done (not root, no qemu-i386-static, no binfmt_misc) or where
+# DX8ENGINE_NO_EMULATION=1 says not to.
 emulation_start() {
+  [ "${DX8ENGINE_NO_EMULATION:-0}" != 1 ] || { echo "DX8ENGINE_NO_EMULATION=1 turns it off"; return 1; }
   [ -e "$binfmt/$emulation_entry" ] && return 0
   [ "$(id -u)" -eq 0 ] || { echo "setting up emulation needs root"; return 1; }
   [ -x /usr/bin/qemu-i386-static ] || { echo "qemu-i386-static is not installed"; return 1; }

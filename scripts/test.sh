@@ -37,7 +37,7 @@ else
   fi
   [ -z "$why" ] || why="$DX8ENGINE_HOST32_WHY, and qemu-user emulation is not available ($why)"
   cmake -S "$root/tests/emulated32" -B "$build/emulated32" -DMODE="$mode" -DWHY="$why" \
-    -DDLL32="$build/i686/bin/dx8engine.dll" >/dev/null
+    -DBIN32="$build/i686/bin" >/dev/null
   if [ "$mode" = emulated ]; then
     echo "32-bit programs: the 32-bit engine runs as a smoke under qemu-user emulation."
   else

@@ -2,6 +2,7 @@
 # The 32-bit smoke under qemu-user emulation, in a Wine prefix of its own made while the
 # emulation is on (one made without it has no working 32-bit side).
 #   emulated32.sh setup DLL      emulation on, the prefix made, the DLL registered
+#   emulated32.sh program EXE …  a 32-bit program, with its arguments
 #   emulated32.sh script FILE    a script client run by the 32-bit script host
 #   emulated32.sh cleanup        the prefix's wineserver stopped, emulation off
 set -euo pipefail
@@ -26,6 +27,10 @@ setup)
   "$wine32" "$host/regsvr32.exe" /s "$(winpath "$2")"
   echo "registered with the 32-bit regsvr32 in $((SECONDS - start)) s"
   ;;
+program)
+  shift
+  exec "$wine32" "$@" </dev/null
+  ;;
 script)
   CSCRIPT="$wine32 $host/cscript.exe" exec bash "$(dirname "$0")/run_script.sh" "$2"
   ;;
@@ -34,7 +39,7 @@ cleanup)
   emulation_stop
   ;;
 *)
-  echo "usage: emulated32.sh setup DLL | script FILE | cleanup" >&2
+  echo "usage: emulated32.sh setup DLL | program EXE [ARG...] | script FILE | cleanup" >&2
   exit 2
   ;;
 esac
