@@ -1,79 +1,453 @@
-// The demo client: a window of its own, the engine's device on it, and a loop that draws
-// text and the frame rate until the window is closed or the time given (seconds) is up.
+// The demo client: the whole engine as a C++ program drives it through the dual interfaces.
+// It lists the display modes, opens a device on a window of its own, loads a small scene of
+// our own models (samples/assets), lights it with a directional, a spot and a point light and
+// an ambient level, circles the camera round it, draws text at five alignments and reads the
+// keyboard through dxinput's events:
 //
-//   demo_client [seconds]
+//   W wireframe, S solid, P points, L switches the white light off and on, Escape quits.
+//
+//   demo_client [seconds [picture-folder]]
+//
+// It ends after the given number of seconds (20 when left out) or on Escape. With a picture
+// folder it saves the window as it shows on the screen, once for each state it reaches (fill
+// mode and light), as solid.png, wireframe.png, point.png, solid-light-off.png and so on, and
+// prints "picture: NAME PATH" for each. Exit code 0 when every engine call succeeded.
 #include <windows.h>
+#include <ocidl.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "engine_client.h"
+#include "screen_picture.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-bool running = true;
+constexpr SHORT screen_width = 640, screen_height = 480;
+constexpr wchar_t window_title[] = L"Quellbrook dx 8engine demo";
+
+// DirectInput key codes.
+constexpr LONG key_escape = 1, key_w = 17, key_p = 25, key_s = 31, key_l = 38;
+
+bool window_open = true;
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_CLOSE) running = false;
+    if (message == WM_CLOSE) window_open = false;
     return DefWindowProcW(hwnd, message, w, l);
 }
 
-// Draws one string; every parameter of the engine is passed by reference.
+std::string narrow(const std::wstring& s) {
+    std::string out;
+    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// The description the engine attached to its last failing call, or the system's wording.
+std::string describe_failure(HRESULT hr) {
+    ComPtr<IErrorInfo> info;
+    BSTR description = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && SUCCEEDED(info->GetDescription(&description)) && description) {
+        std::string text = narrow(description);
+        SysFreeString(description);
+        if (!text.empty()) return text;
+    }
+    wchar_t buffer[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0,
+                   buffer, 256, nullptr);
+    std::string text = narrow(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.empty() ? "no description" : text;
+}
+
+// Checks the result of each engine call. A failure is printed with the engine's description
+// once per call site, so a frame loop that keeps failing does not flood the output; the demo
+// carries on and reports the count at the end.
+class call_check {
+public:
+    bool operator()(HRESULT hr, const std::string& what) {
+        if (SUCCEEDED(hr)) return true;
+        ++failures_;
+        if (reported_.insert(what).second)
+            std::printf("demo: %s failed: %s (0x%08lX)\n", what.c_str(), describe_failure(hr).c_str(),
+                        static_cast<unsigned long>(hr));
+        std::fflush(stdout);
+        return false;
+    }
+    int failures() const { return failures_; }
+
+private:
+    std::set<std::string> reported_;
+    int failures_ = 0;
+};
+
+call_check ok;
+
+// A BSTR for the length of one call.
+class bstr {
+public:
+    explicit bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+    ~bstr() { SysFreeString(b_); }
+    bstr(const bstr&) = delete;
+    bstr& operator=(const bstr&) = delete;
+    BSTR* operator&() { return &b_; }
+
+private:
+    BSTR b_;
+};
+
+// The sink of dxinput's events: keydown (DISPID 2) and keyup (DISPID 1), one Long by
+// reference. It only records them; the loop acts on them after capturekey returns.
+class key_sink final : public IDispatch {
+public:
+    struct event {
+        bool down;
+        LONG code;
+    };
+    std::vector<event> events;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iface::DIID_dxinput_events) return E_NOINTERFACE;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (!params || params->cArgs != 1 || params->rgvarg[0].vt != (VT_I4 | VT_BYREF)) return DISP_E_BADPARAMCOUNT;
+        if (id == 1 || id == 2) events.push_back({id == 2, *params->rgvarg[0].plVal});
+        return S_OK;
+    }
+
+private:
+    ULONG refs_ = 0;  // lives on main's stack
+};
+
+// Prints the adapter's display modes, grouped by size: "1024 x 768: format 22 at 60 Hz, ...".
+void print_display_modes(iface::_dxgraphics* g) {
+    if (!ok(g->engine_get_display_modes(), "engine_get_display_modes")) return;
+    LONG count = 0;
+    g->get_numberofmodes(&count);
+    std::printf("display modes: %ld\n", static_cast<long>(count));
+    std::string size_shown, line;
+    for (SHORT i = 0; i < count; ++i) {
+        BSTR w = nullptr, h = nullptr, depth = nullptr, hz = nullptr;
+        SHORT n = i;
+        bool read = ok(g->engine_show_display_modes_width(&n, &w), "engine_show_display_modes_width") &&
+                    ok(g->engine_show_display_modes_height(&n, &h), "engine_show_display_modes_height") &&
+                    ok(g->engine_show_display_modes_depth(&n, &depth), "engine_show_display_modes_depth") &&
+                    ok(g->engine_show_display_modes_hertz(&n, &hz), "engine_show_display_modes_hertz");
+        if (read && w && *w) {
+            std::string size = narrow(w) + " x " + narrow(h);
+            std::string mode = "format " + narrow(depth) + " at " + narrow(hz) + " Hz";
+            if (size != size_shown) {
+                if (!line.empty()) std::printf("  %s\n", line.c_str());
+                line = size + ": " + mode;
+                size_shown = size;
+            } else {
+                line += ", " + mode;
+            }
+        }
+        SysFreeString(w);
+        SysFreeString(h);
+        SysFreeString(depth);
+        SysFreeString(hz);
+    }
+    if (!line.empty()) std::printf("  %s\n", line.c_str());
+}
+
+// The folder holding this program, with a final backslash.
+std::wstring program_folder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+struct placed_model {
+    const wchar_t* file;
+    float x, y, z;
+};
+
+// The scene: slots are taken in the order of loading, from 0. The crate is loaded twice, so
+// two slots hold the same mesh at different places.
+constexpr placed_model scene[] = {
+    {L"ground.x", 0, 0, 0},
+    {L"crate.x", -2.5f, 1, 0.5f},
+    {L"crate.x", -0.2f, 1, 3.2f},
+    {L"ball.x", 2.6f, 1.2f, -0.6f},
+};
+
+// Loads and places the scene's models; returns how many slots were taken.
+SHORT load_scene(iface::_dxgraphics* g, const std::wstring& assets) {
+    SHORT slot = 0;
+    for (const auto& m : scene) {
+        bstr folder(assets), file(m.file);
+        const std::string what = "model_load " + narrow(m.file);
+        ok(g->model_load(&folder, &file), what);  // a failed load takes its slot all the same
+        float x = m.x, y = m.y, z = m.z;
+        ok(g->model_move(&slot, &x, &y, &z), "model_move " + narrow(m.file));
+        ++slot;
+    }
+    return slot;
+}
+
+// Light 0 is the white directional light that L switches; 1 is a blue spot over the middle
+// of the scene, 2 an orange point light beside the ball.
+//
+// The spot light is set on the device but left switched off: the engine gives spot lights no
+// attenuation (all three factors 0), and Wine's Direct3D then lights nothing at all, not even
+// with the ambient level, while the spot is on.
+void light_scene(iface::_dxgraphics* g) {
+    VARIANT_BOOL on = VARIANT_TRUE, off = VARIANT_FALSE;
+    {
+        float px = 0, py = 10, pz = 0, dx = -0.5f, dy = -1, dz = 0.4f, r = 0.8f, gr = 0.8f, b = 0.75f;
+        LONG range = 1000;
+        ok(g->light_create_directional(&px, &py, &pz, &dx, &dy, &dz, &r, &gr, &b, &range, &on),
+           "light_create_directional");
+    }
+    {
+        float px = 0, py = 8, pz = 0, dx = 0, dy = -1, dz = 0, r = 0.3f, gr = 0.5f, b = 1;
+        LONG inner = 25, outer = 50, range = 30;
+        ok(g->light_create_spot(&px, &py, &pz, &dx, &dy, &dz, &r, &gr, &b, &inner, &outer, &range, &off),
+           "light_create_spot");
+    }
+    {
+        float px = 4.5f, py = 2, pz = -3, range = 12, attenuation = 0.3f, r = 1, gr = 0.45f, b = 0.15f;
+        ok(g->light_create_point(&px, &py, &pz, &range, &attenuation, &r, &gr, &b, &on), "light_create_point");
+    }
+    bstr ambient(L"282828");
+    ok(g->light_ambience(&ambient), "light_ambience");
+}
+
 void text(iface::_dxgraphics* g, const std::wstring& s, SHORT top, SHORT left, const wchar_t* color) {
-    BSTR t = SysAllocString(s.c_str()), c = SysAllocString(color);
-    g->text_draw(&t, &top, &left, &c);
-    SysFreeString(t);
-    SysFreeString(c);
+    bstr t(s), c(color);
+    ok(g->text_draw(&t, &top, &left, &c), "text_draw");
+}
+
+struct demo_state {
+    std::string fill = "solid";
+    bool light_on = true;
+    std::string name() const { return light_on ? fill : fill + "-light-off"; }
+};
+
+// Acts on the key events of one capturekey. keydown repeats at every poll while a key is
+// held, so each key acts once when it goes down and again only after its keyup.
+bool handle_keys(iface::_dxgraphics* g, std::vector<key_sink::event>& events, std::set<LONG>& held, demo_state& state) {
+    bool quit = false;
+    for (const auto& e : events) {
+        if (!e.down) {
+            held.erase(e.code);
+            continue;
+        }
+        if (!held.insert(e.code).second) continue;
+        switch (e.code) {
+            case key_w:
+                if (ok(g->engine_render_wireframe_mode(), "engine_render_wireframe_mode")) state.fill = "wireframe";
+                break;
+            case key_s:
+                if (ok(g->engine_render_solid_mode(), "engine_render_solid_mode")) state.fill = "solid";
+                break;
+            case key_p:
+                if (ok(g->engine_render_point_mode(), "engine_render_point_mode")) state.fill = "point";
+                break;
+            case key_l: {
+                SHORT enabled = state.light_on ? 0 : -1, index = 0;
+                if (ok(g->light_switch(&enabled, &index), "light_switch")) state.light_on = !state.light_on;
+                break;
+            }
+            case key_escape:
+                quit = true;
+                break;
+        }
+        std::printf("key %ld: fill %s, light %s\n", static_cast<long>(e.code), state.fill.c_str(),
+                    state.light_on ? "on" : "off");
+        std::fflush(stdout);
+    }
+    events.clear();
+    return quit;
+}
+
+// Takes one picture of each state the demo reaches, a few frames after reaching it: the
+// screen can lag a present behind the device. The first picture also waits for the window
+// to reach the screen at all.
+class picture_taker {
+public:
+    explicit picture_taker(std::wstring folder) : folder_(std::move(folder)) {
+        if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
+    }
+
+    void after_frame(HWND window, const demo_state& state, DWORD elapsed_ms) {
+        if (folder_.empty()) return;
+        const std::string name = state.name();
+        if (name != current_) current_ = name, frames_in_state_ = 0;
+        ++frames_in_state_;
+        if (taken_.count(name) || frames_in_state_ < 3 || elapsed_ms < 1500) return;
+        screen_picture picture = capture_client_area(window);
+        if (picture.blank()) return;  // not on the screen yet: try again next frame
+        const std::wstring path = folder_ + std::wstring(name.begin(), name.end()) + L".png";
+        if (save_png(picture, path))
+            std::printf("picture: %s %s\n", name.c_str(), narrow(path).c_str());
+        else
+            std::printf("demo: cannot write %s\n", narrow(path).c_str()), ++failures_;
+        std::fflush(stdout);
+        taken_.insert(name);
+    }
+    int failures() const { return failures_; }
+
+private:
+    std::wstring folder_;
+    std::string current_;
+    int frames_in_state_ = 0;
+    std::set<std::string> taken_;
+    int failures_ = 0;
+};
+
+HWND create_window() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = window_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    wc.lpszClassName = L"dx8engine_demo";
+    RegisterClassW(&wc);
+    RECT r{0, 0, screen_width, screen_height};
+    AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+    return CreateWindowW(wc.lpszClassName, window_title, WS_OVERLAPPEDWINDOW, 40, 40, r.right - r.left,
+                         r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+// Connects the sink to dxinput's events and opens the keyboard on the window.
+bool open_keyboard(iface::_dxinput* input, key_sink& sink, HWND window, ComPtr<IConnectionPoint>& point,
+                   DWORD& cookie) {
+    ComPtr<IConnectionPointContainer> container;
+    if (!ok(input->QueryInterface(IID_PPV_ARGS(&container)), "dxinput connection points") ||
+        !ok(container->FindConnectionPoint(iface::DIID_dxinput_events, &point), "FindConnectionPoint") ||
+        !ok(point->Advise(&sink, &cookie), "Advise"))
+        return false;
+    LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
+    bstr device(L"GUID_SysKeyboard");
+    return ok(input->engine_initialize(&handle, &device), "dxinput.engine_initialize");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
+    std::wstring pictures;
+    if (argc > 2)
+        for (const char* c = argv[2]; *c; ++c) pictures += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
     CoInitialize(nullptr);
+    int result = 0;
     {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = window_proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"dx8engine_demo";
-        RegisterClassW(&wc);
-        RECT r{0, 0, 640, 480};
-        AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-        HWND hwnd = CreateWindowW(wc.lpszClassName, L"Quellbrook dx 8engine demo", WS_OVERLAPPEDWINDOW, 40, 40,
-                                  r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
-        ShowWindow(hwnd, SW_SHOWNORMAL);
-
         engine_client engine;
-        if (!engine.open(hwnd, 640, 480)) return 1;
+        HWND window = create_window();
+        if (!window || !engine.create()) return 1;
         auto& g = engine.graphics;
+        ok(engine.initialize(), "dxmain.initialize");
+        // The listing needs only the Direct3D object: a client can choose its size from it.
+        print_display_modes(g.Get());
 
+        ShowWindow(window, SW_SHOWNORMAL);
+        UpdateWindow(window);
+        if (!engine.open(window, screen_width, screen_height)) return 1;
+
+        ComPtr<iface::_dxinput> input;
+        key_sink sink;
+        ComPtr<IConnectionPoint> point;
+        DWORD cookie = 0;
+        const bool keyboard = engine.create_input(input) && open_keyboard(input.Get(), sink, window, point, cookie);
+        if (!keyboard) std::printf("demo: no keyboard; the demo ends after %g seconds\n", seconds);
+
+        const SHORT models = load_scene(g.Get(), program_folder() + L"demo_assets\\");
+        light_scene(g.Get());
+        SetForegroundWindow(window);
+        std::printf("running for %g seconds: W wireframe, S solid, P points, L light, Escape quits\n", seconds);
+
+        demo_state state;
+        std::set<LONG> held;
+        picture_taker pictures_taker(pictures);
         const DWORD start = GetTickCount();
         int frames = 0;
-        while (running && GetTickCount() - start < seconds * 1000) {
+        bool quit = false;
+        while (window_open && !quit && GetTickCount() - start < seconds * 1000) {
             MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            g->scene_begin();
-            text(g.Get(), L"Quellbrook dx 8engine", 1, 1, L"FFFFFF");
-            LONG rate = 0;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            const DWORD elapsed = GetTickCount() - start;
+            // The camera circles the scene once every 18 seconds, looking at its middle.
+            const float angle = static_cast<float>(elapsed) * 0.00035f;
+            float ex = 11 * std::cos(angle), ey = 5.5f, ez = 11 * std::sin(angle), ax = 0, ay = 0.8f, az = 0;
+            ok(g->camera_position(&ex, &ey, &ez), "camera_position");
+            ok(g->camera_lookat(&ax, &ay, &az), "camera_lookat");
+
+            ok(g->scene_begin(), "scene_begin");
+            for (SHORT i = 0; i < models; ++i) {
+                SHORT index = i;
+                ok(g->model_draw(&index), "model_draw");
+            }
+            LONG rate = 0, max = 0, min = 0;
             g->get_FrameRate(&rate);
-            text(g.Get(), L"FrameRate: " + std::to_wstring(rate), 0, 0, L"CCCCFF");
-            text(g.Get(), L"close the window to quit", 2, 2, L"80FF80");
-            g->scene_end();
+            g->get_Frameratemax(&max);
+            g->get_frameratemin(&min);
+            text(g.Get(), L"FrameRate " + std::to_wstring(rate) + L"\nmax " + std::to_wstring(max) + L"   min " +
+                              std::to_wstring(min), 0, 0, L"FFFF80");
+            text(g.Get(), L"Quellbrook dx 8engine", 0, 1, L"FFFFFF");
+            text(g.Get(), L"fill: " + std::wstring(state.fill.begin(), state.fill.end()) + L"\nlight: " +
+                              (state.light_on ? L"on" : L"off"), 0, 2, L"80FFFF");
+            text(g.Get(), L"W wireframe   S solid   P points\nL light on/off   Esc quit", 2, 0, L"C0C0C0");
+            const long left = static_cast<long>(seconds - elapsed / 1000.0 + 0.999);
+            text(g.Get(), std::to_wstring(left > 0 ? left : 0) + L" s", 2, 2, L"FF9080");
+            ok(g->scene_end(), "scene_end");
             ++frames;
+
+            if (keyboard) {
+                ok(input->capturekey(), "capturekey");  // raises the events, then pauses 50 ms
+                if (handle_keys(g.Get(), sink.events, held, state)) {
+                    std::printf("Escape: quitting\n");
+                    quit = true;
+                }
+            }
+            pictures_taker.after_frame(window, state, elapsed);
         }
+        if (!quit) std::printf(window_open ? "time is up\n" : "window closed\n");
+
+        const double run = (GetTickCount() - start) / 1000.0;
         LONG rate = 0, max = 0, min = 0;
         g->get_FrameRate(&rate);
         g->get_Frameratemax(&max);
         g->get_frameratemin(&min);
-        std::printf("%d frames; FrameRate %ld, Frameratemax %ld, frameratemin %ld\n", frames, rate, max, min);
+        std::printf("frame rate: FrameRate %ld, Frameratemax %ld, frameratemin %ld (%d frames in %.1f s)\n",
+                    static_cast<long>(rate), static_cast<long>(max), static_cast<long>(min), frames, run);
+
+        if (keyboard) {
+            ok(input->engine_Terminate(), "dxinput.engine_Terminate");
+            point->Unadvise(cookie);
+        }
+        input.Reset();
         engine.close();
-        DestroyWindow(hwnd);
+        DestroyWindow(window);
+        const int failures = ok.failures() + pictures_taker.failures();
+        if (failures) std::printf("demo: %d calls failed\n", failures);
+        result = failures ? 1 : 0;
     }
     CoUninitialize();
-    return 0;
+    return result;
 }

@@ -13,13 +13,32 @@ struct engine_client {
     Microsoft::WRL::ComPtr<iface::_dxmain> main;
     Microsoft::WRL::ComPtr<iface::_dxgraphics> graphics;
 
-    // Opens a width x height windowed device on the window; false, with a message, when the
-    // engine is not registered or the set-up did not complete.
+    // Creates dxmain and dxgraphics; false, with a message, when the engine is not registered.
+    bool create() {
+        return (main || make(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain, main)) &&
+               (graphics || make(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics, graphics));
+    }
+
+    // Creates a dxinput object for the keyboard.
+    bool create_input(Microsoft::WRL::ComPtr<iface::_dxinput>& input) {
+        return make(L"Quellbrook_dx_8engine.dxinput", iface::IID_dxinput, input);
+    }
+
+    // Creates the classes and the DirectX root objects (dxmain.initialize), once.
+    HRESULT initialize() {
+        if (!create()) return REGDB_E_CLASSNOTREG;
+        if (initialized_) return S_OK;
+        HRESULT hr = main->initialize();
+        initialized_ = SUCCEEDED(hr);
+        return hr;
+    }
+
+    // Opens a width x height windowed device on the window, creating the DirectX root objects
+    // first unless the client already has; false, with a message, when the engine is not
+    // registered or the set-up did not complete.
     bool open(HWND window, SHORT width, SHORT height) {
-        if (!create(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain, main) ||
-            !create(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics, graphics))
-            return false;
-        main->initialize();
+        if (!create()) return false;
+        initialize();
         LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
         graphics->engine_load(&handle);
         SHORT windowed = 1, samples = 2;
@@ -38,11 +57,14 @@ struct engine_client {
         if (main) main->engine_unload();
         graphics.Reset();
         main.Reset();
+        initialized_ = false;
     }
 
 private:
+    bool initialized_ = false;
+
     template <class I>
-    static bool create(const wchar_t* progid, REFIID iid, Microsoft::WRL::ComPtr<I>& out) {
+    static bool make(const wchar_t* progid, REFIID iid, Microsoft::WRL::ComPtr<I>& out) {
         CLSID clsid{};
         if (SUCCEEDED(CLSIDFromProgID(progid, &clsid)))
             CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(out.GetAddressOf()));
