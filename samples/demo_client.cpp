@@ -283,19 +283,20 @@ bool handle_keys(iface::_dxgraphics* g, std::vector<key_sink::event>& events, st
 
 // Takes one picture of each state the demo reaches, a few frames after reaching it: the
 // screen can lag a present behind the device. The first picture also waits for the window
-// to reach the screen at all.
+// to reach the screen and for a frame rate to show (the sample taken at the first frame
+// always reads 0, and the first frame can take a second of set-up of its own).
 class picture_taker {
 public:
     explicit picture_taker(std::wstring folder) : folder_(std::move(folder)) {
         if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
     }
 
-    void after_frame(HWND window, const demo_state& state, DWORD elapsed_ms) {
+    void after_frame(HWND window, const demo_state& state, bool rate_shown) {
         if (folder_.empty()) return;
         const std::string name = state.name();
         if (name != current_) current_ = name, frames_in_state_ = 0;
         ++frames_in_state_;
-        if (taken_.count(name) || frames_in_state_ < 3 || elapsed_ms < 1500) return;
+        if (taken_.count(name) || frames_in_state_ < 3 || (taken_.empty() && !rate_shown)) return;
         screen_picture picture = capture_client_area(window);
         if (picture.blank()) return;  // not on the screen yet: try again next frame
         const std::wstring path = folder_ + std::wstring(name.begin(), name.end()) + L".png";
@@ -385,6 +386,7 @@ int main(int argc, char** argv) {
         const DWORD start = GetTickCount();
         int frames = 0;
         bool quit = false;
+        LONG rate = 0, max = 0, min = 0;
         while (window_open && !quit && GetTickCount() - start < seconds * 1000) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -403,7 +405,6 @@ int main(int argc, char** argv) {
                 SHORT index = i;
                 ok(g->model_draw(&index), "model_draw");
             }
-            LONG rate = 0, max = 0, min = 0;
             g->get_FrameRate(&rate);
             g->get_Frameratemax(&max);
             g->get_frameratemin(&min);
@@ -425,12 +426,11 @@ int main(int argc, char** argv) {
                     quit = true;
                 }
             }
-            pictures_taker.after_frame(window, state, elapsed);
+            pictures_taker.after_frame(window, state, rate > 0 || elapsed > 8000);
         }
         if (!quit) std::printf(window_open ? "time is up\n" : "window closed\n");
 
         const double run = (GetTickCount() - start) / 1000.0;
-        LONG rate = 0, max = 0, min = 0;
         g->get_FrameRate(&rate);
         g->get_Frameratemax(&max);
         g->get_frameratemin(&min);
