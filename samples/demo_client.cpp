@@ -75,9 +75,14 @@ public:
     bool operator()(HRESULT hr, const std::string& what) {
         if (SUCCEEDED(hr)) return true;
         ++failures_;
-        if (reported_.insert(what).second)
-            std::printf("demo: %s failed: %s (0x%08lX)\n", what.c_str(), describe_failure(hr).c_str(),
-                        static_cast<unsigned long>(hr));
+        if (reported_.insert(what).second) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+            std::string description = describe_failure(hr);
+            // The engine's descriptions of platform failures carry the code already.
+            if (description.find(code) == std::string::npos) description += std::string(" (") + code + ")";
+            std::printf("demo: %s failed: %s\n", what.c_str(), description.c_str());
+        }
         std::fflush(stdout);
         return false;
     }
