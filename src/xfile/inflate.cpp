@@ -64,6 +64,10 @@ std::vector<std::uint8_t> inflate_mszip(const std::uint8_t* data, std::size_t si
   std::vector<std::uint8_t> out;
   // The declared size is only trusted as a cap; the buffer grows with what really decompresses.
   while (!in.at_end()) {
+    // Zero bytes after the last block, once the declared size is complete, are padding.
+    if (out.size() == expected &&
+        std::all_of(in.here(), in.here() + in.remaining(), [](std::uint8_t b) { return b == 0; }))
+      break;
     const std::size_t block_offset = in.offset();
     const std::uint16_t unpacked = in.u16("compressed block header");
     const std::uint16_t packed = in.u16("compressed block header");

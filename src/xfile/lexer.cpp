@@ -47,6 +47,17 @@ bool is_guid_text(std::string_view s) {
   return true;
 }
 
+// Returns true when every byte of [p, p + n) is zero.
+bool all_zero(const std::uint8_t* p, std::size_t n) {
+  return std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
+}
+
+// Returns true when [p, p + n) starts with the DOS end-of-file mark (0x1a) and holds nothing but
+// more of them and blanks: old tools end text files so, or pad them to a record size with it.
+bool is_end_of_file_mark(const std::uint8_t* p, std::size_t n) {
+  return n > 0 && p[0] == 0x1a && std::all_of(p, p + n, [](std::uint8_t b) { return b == 0x1a || is_blank(b); });
+}
+
 }  // namespace
 
 lexer::lexer(const std::uint8_t* data, std::size_t size, bool binary, int float_bits, std::size_t base)
@@ -191,6 +202,10 @@ token lexer::read_text() {
       default: break;
     }
     if (is_word_char(c)) return read_word(t.offset);
+    if (is_end_of_file_mark(in_.here(), in_.remaining())) {
+      in_.take(in_.remaining(), "end of file mark");
+      return t;
+    }
     char buffer[48];
     if (c >= 0x20 && c < 0x7f)
       std::snprintf(buffer, sizeof buffer, "unexpected character '%c'", c);
@@ -216,6 +231,13 @@ token lexer::read_binary() {
       return t;
     }
     if (in_.at_end()) return t;
+    // No token starts with a zero byte, so zeros here can only be padding after the data (files
+    // written from a buffer larger than their content); they end the data like the end of file.
+    // Zeros followed by anything else are refused below as an unknown token.
+    if (in_.peek() == 0 && all_zero(in_.here(), in_.remaining())) {
+      in_.take(in_.remaining(), "padding");
+      return t;
+    }
     const std::uint16_t code = in_.u16("token");
     switch (code) {
       case bin_name:

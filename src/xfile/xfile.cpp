@@ -78,6 +78,7 @@ class reader {
 
   // Reads every top-level object up to the end of the data.
   void read_file() {
+    bool after_object = false;
     for (;;) {
       const token t = lx_.next();
       switch (t.kind) {
@@ -85,8 +86,11 @@ class reader {
         case token_kind::comma:
         case token_kind::semicolon: continue;
         case token_kind::open_brace: read_reference(t); continue;  // nothing to place at the top
-        case token_kind::template_keyword: skip_template(t); continue;
-        case token_kind::name: read_object(t, -1, 0); continue;
+        case token_kind::template_keyword: skip_template(t); after_object = true; continue;
+        case token_kind::name: read_object(t, -1, 0); after_object = true; continue;
+        case token_kind::close_brace:
+          if (after_object) return read_surplus_braces(t);
+          [[fallthrough]];
         default: lx_.fail("unexpected " + lexer::describe(t) + " at the top level", t);
       }
     }
@@ -96,6 +100,26 @@ class reader {
   std::vector<frame_node> frames;
 
  private:
+  // Accepts the closing braces after the last object that close nothing (first is the first of
+  // them), as long as only more braces and separators follow: exporters write one too many. A
+  // stray brace followed by data is refused, since it closed an object early and what follows
+  // would be read at the wrong level.
+  void read_surplus_braces(const token& first) {
+    for (;;) {
+      const token t = lx_.next();
+      switch (t.kind) {
+        case token_kind::end: return;
+        case token_kind::close_brace:
+        case token_kind::comma:
+        case token_kind::semicolon: continue;
+        default:
+          lx_.fail("unexpected '}' at the top level, with " + lexer::describe(t) + " at byte " +
+                       std::to_string(t.offset) + " after it",
+                   first);
+      }
+    }
+  }
+
   // Reads an object whose type token has just been consumed, in frame `frame` (-1: top level).
   void read_object(const token& type, int frame, int depth) {
     object_header h = read_header(type);

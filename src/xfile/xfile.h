@@ -35,6 +35,11 @@
 // - when meshes lack normals, texture coordinates or colours that others have, their vertices get
 //   zero normals, zero coordinates and 0x00FFFFFF.
 // Faces keep file order: grouping triangles by attribute is left to the mesh builder.
+//
+// Harmless damage that exporters leave after the data is tolerated: closing braces after the last
+// top-level object that close nothing, zero bytes after the last token or the last compressed
+// block, and DOS end-of-file marks (0x1a) ending a text file. Still refused: a file cut inside an
+// object, a stray closing brace followed by more data, and any other bytes after the last object.
 #pragma once
 #include <array>
 #include <cstddef>
