@@ -1,5 +1,6 @@
 // Decoding of texture image files into 32-bit BGRA pixels: BMP, PNG, JPEG and GIF through the
-// platform's Windows Imaging Component, TGA and DDS (uncompressed, DXT1/3/5) by our own readers.
+// platform's Windows Imaging Component, TGA and DDS (uncompressed, DXT1/3/5) by our own readers
+// (image_formats.h, which also has the resampler).
 #pragma once
 #include <windows.h>
 
@@ -7,19 +8,12 @@
 #include <string>
 #include <vector>
 
-namespace dx {
+#include "dx/image_formats.h"
 
-struct image {
-    UINT width = 0, height = 0;
-    std::vector<std::uint32_t> pixels;  // 0xAARRGGBB, rows top to bottom
-    bool has_alpha = false;
-};
+namespace dx {
 
 // Decodes bytes read from file (its name picks nothing: the content decides); false with
 // detail set when the content is not an image this engine reads.
 bool decode_image(const std::vector<unsigned char>& bytes, image& out, std::wstring& detail);
-
-// The image resampled to width x height with a linear (bilinear) filter.
-image resample_linear(const image& in, UINT width, UINT height);
 
 }  // namespace dx
