@@ -46,6 +46,10 @@ bool decode_tga(const std::vector<unsigned char>& bytes, image& out, std::wstrin
         return detail = L"unsupported TGA pixel depth or size", false;
     r.at += id_length;
     if (!rle && !r.has(static_cast<size_t>(width) * height * bpp)) return detail = L"truncated TGA pixels", false;
+    // A run-length packet covers at most 128 texels and takes a count byte and one texel, so a
+    // file with fewer bytes cannot fill the image; checked before the pixels are allocated.
+    const size_t fewest_packets = (static_cast<size_t>(width) * height + 127) / 128;
+    if (rle && !r.has(fewest_packets * (1 + bpp))) return detail = L"truncated TGA run", false;
     out.width = width;
     out.height = height;
     out.has_alpha = depth == 32;
@@ -103,13 +107,14 @@ bool decode_dds(const std::vector<unsigned char>& bytes, image& out, std::wstrin
     if (width == 0 || height == 0 || width > max_image_side || height > max_image_side) return detail = L"bad DDS size", false;
     out.width = width;
     out.height = height;
-    out.pixels.assign(static_cast<size_t>(width) * height, 0);
+    // The pixels are allocated only once the file is known to hold them.
     if (pf_flags & 0x4) {  // FOURCC: block compression
         const int kind = fourcc == 0x31545844 ? 1 : fourcc == 0x33545844 ? 3 : fourcc == 0x35545844 ? 5 : 0;
         if (!kind) return detail = L"unsupported DDS compression", false;
         const size_t block_bytes = kind == 1 ? 8 : 16;
         const size_t blocks = static_cast<size_t>((width + 3) / 4) * ((height + 3) / 4);
         if (!r.has(blocks * block_bytes)) return detail = L"truncated DDS blocks", false;
+        out.pixels.assign(static_cast<size_t>(width) * height, 0);
         out.has_alpha = kind != 1;
         for (std::uint32_t by = 0; by < (height + 3) / 4; ++by)
             for (std::uint32_t bx = 0; bx < (width + 3) / 4; ++bx) {
@@ -160,6 +165,7 @@ bool decode_dds(const std::vector<unsigned char>& bytes, image& out, std::wstrin
     if (!(pf_flags & 0x40) || (bits != 32 && bits != 24)) return detail = L"unsupported DDS pixel format", false;
     const std::uint32_t bpp = bits / 8;
     if (!r.has(static_cast<size_t>(width) * height * bpp)) return detail = L"truncated DDS pixels", false;
+    out.pixels.assign(static_cast<size_t>(width) * height, 0);
     out.has_alpha = (pf_flags & 0x1) && amask;
     auto channel = [](std::uint32_t v, std::uint32_t mask) -> std::uint32_t {
         if (!mask) return 0;
@@ -182,6 +188,11 @@ image resample_linear(const image& in, std::uint32_t width, std::uint32_t height
     out.height = height;
     out.has_alpha = in.has_alpha;
     out.pixels.resize(static_cast<size_t>(width) * height);
+    if (in.width == 0 || in.height == 0 || in.pixels.size() < static_cast<size_t>(in.width) * in.height) {
+        // Nothing to sample: transparent black, rather than reading texels that are not there.
+        out.has_alpha = true;
+        return out;
+    }
     for (std::uint32_t y = 0; y < height; ++y) {
         float fy = std::max(0.0f, (y + 0.5f) * in.height / height - 0.5f);
         std::uint32_t y0 = std::min<std::uint32_t>(static_cast<std::uint32_t>(fy), in.height - 1), y1 = std::min(y0 + 1, in.height - 1);
@@ -190,8 +201,9 @@ image resample_linear(const image& in, std::uint32_t width, std::uint32_t height
             float fx = std::max(0.0f, (x + 0.5f) * in.width / width - 0.5f);
             std::uint32_t x0 = std::min<std::uint32_t>(static_cast<std::uint32_t>(fx), in.width - 1), x1 = std::min(x0 + 1, in.width - 1);
             float tx = fx - x0;
-            std::uint32_t p00 = in.pixels[y0 * in.width + x0], p01 = in.pixels[y0 * in.width + x1];
-            std::uint32_t p10 = in.pixels[y1 * in.width + x0], p11 = in.pixels[y1 * in.width + x1];
+            const size_t row0 = static_cast<size_t>(y0) * in.width, row1 = static_cast<size_t>(y1) * in.width;
+            std::uint32_t p00 = in.pixels[row0 + x0], p01 = in.pixels[row0 + x1];
+            std::uint32_t p10 = in.pixels[row1 + x0], p11 = in.pixels[row1 + x1];
             std::uint32_t result = 0;
             for (int s = 0; s < 32; s += 8) {
                 float top = ((p00 >> s) & 255) * (1 - tx) + ((p01 >> s) & 255) * tx;

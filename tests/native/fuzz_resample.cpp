@@ -1,7 +1,8 @@
 // libFuzzer entry point for the bilinear resampler. The input's first four bytes are the source
 // width and height and the target width and height; the rest, repeated, fills the source pixels.
 // Every target pixel is a weighted mean of source pixels, so each of its channels must lie
-// between the smallest and largest value of that channel in the source.
+// between the smallest and largest value of that channel in the source; a source without
+// texels gives transparent black.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const dx::image out = dx::resample_linear(in, width, height);
   if (out.width != width || out.height != height) __builtin_trap();
   image_fuzz::check_image(out);
+  if (in.pixels.empty()) {
+    // Nothing to sample: transparent black.
+    if (!out.has_alpha || std::any_of(out.pixels.begin(), out.pixels.end(), [](std::uint32_t p) { return p != 0; }))
+      __builtin_trap();
+    return 0;
+  }
   if (out.has_alpha != in.has_alpha) __builtin_trap();
-  if (in.pixels.empty()) return 0;
   for (std::uint32_t p : out.pixels)
     for (int c = 0; c < 4; ++c) {
       const std::uint32_t v = (p >> (8 * c)) & 255;

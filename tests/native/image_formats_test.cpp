@@ -3,12 +3,27 @@
 // the corpus's TGA textures and on inputs the fuzz targets found.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "dx/image_formats.h"
+
+// The largest single allocation since it was last reset, so that tests can check that a reader
+// sizes its buffers by the data a file holds rather than by the size its header claims.
+static std::size_t largest_allocation = 0;
+
+void* operator new(std::size_t size) {
+  if (size > largest_allocation) largest_allocation = size;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -153,6 +168,80 @@ TEST(ImageFormats, ResamplingAveragesNeighboursAndKeepsEdges) {
   square.width = square.height = 2;
   square.pixels = {0x00000000u, 0x40404040u, 0x80808080u, 0xC0C0C0C0u};
   EXPECT_EQ(dx::resample_linear(square, 1, 1).pixels, std::vector<std::uint32_t>{0x60606060u});
+}
+
+// A TGA or DDS header of the given size followed by `data` bytes of zeros.
+std::vector<unsigned char> tga_header(std::uint8_t type, std::uint16_t width, std::uint16_t height, std::uint8_t depth,
+                                      std::size_t data) {
+  std::vector<unsigned char> b(18 + data, 0);
+  b[2] = type;
+  b[12] = static_cast<unsigned char>(width), b[13] = static_cast<unsigned char>(width >> 8);
+  b[14] = static_cast<unsigned char>(height), b[15] = static_cast<unsigned char>(height >> 8);
+  b[16] = depth;
+  return b;
+}
+
+std::vector<unsigned char> dds_header(std::uint32_t width, std::uint32_t height, std::uint32_t format_flags,
+                                      std::uint32_t fourcc_or_bits, std::size_t data) {
+  std::vector<unsigned char> b(128 + data, 0);
+  auto put = [&](std::size_t at, std::uint32_t v) { std::memcpy(b.data() + at, &v, 4); };
+  std::memcpy(b.data(), "DDS ", 4);
+  put(4, 124);
+  put(12, height);
+  put(16, width);
+  put(76, 32);
+  put(80, format_flags);
+  if (format_flags & 0x4) put(84, fourcc_or_bits);
+  else put(88, fourcc_or_bits), put(92, 0xFF0000), put(96, 0xFF00), put(100, 0xFF);
+  return b;
+}
+
+TEST(ImageFormats, HeadersClaimingMoreThanTheFileHoldsAreRefusedBeforeAllocating) {
+  // Found by fuzzing: a 142-byte run-length TGA claiming 8224 x 8224 texels made the reader
+  // allocate two buffers of 270 MB before finding that its runs were missing.
+  const std::vector<std::pair<std::vector<unsigned char>, std::wstring>> cases = {
+      {tga_header(10, 8224, 8224, 32, 124), L"truncated TGA run"},
+      {tga_header(11, 16384, 16384, 8, 4), L"truncated TGA run"},
+      {tga_header(2, 16384, 16384, 24, 4), L"truncated TGA pixels"},
+      {dds_header(16384, 16384, 0x4, 0x31545844, 8), L"truncated DDS blocks"},
+      {dds_header(16384, 16384, 0x40, 32, 4), L"truncated DDS pixels"},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    dx::image img;
+    std::wstring detail;
+    largest_allocation = 0;
+    const std::vector<unsigned char>& bytes = cases[i].first;
+    EXPECT_FALSE(bytes[0] == 'D' ? dx::decode_dds(bytes, img, detail) : dx::decode_tga(bytes, img, detail)) << i;
+    EXPECT_EQ(detail, cases[i].second) << "case " << i;
+    EXPECT_LT(largest_allocation, 65536u) << "case " << i;
+  }
+  // A run-length file whose runs do cover the image is still read: 128 texels per packet.
+  std::vector<unsigned char> runs = tga_header(11, 256, 2, 8, 0);
+  for (int packet = 0; packet < 4; ++packet) runs.insert(runs.end(), {0xFF, 0x80});
+  dx::image img;
+  std::wstring detail;
+  ASSERT_TRUE(dx::decode_tga(runs, img, detail));
+  EXPECT_EQ(img.pixels, std::vector<std::uint32_t>(512, 0xFF808080u));
+}
+
+TEST(ImageFormats, ResamplingAnEmptyImageGivesTransparentBlack) {
+  // Found by fuzzing: a source without texels was read at index 0.
+  for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{0, 0}, {0, 5}, {7, 0}}) {
+    dx::image empty;
+    empty.width = w;
+    empty.height = h;
+    empty.pixels.resize(static_cast<std::size_t>(w) * h);
+    const dx::image out = dx::resample_linear(empty, 4, 3);
+    EXPECT_EQ(out.width, 4u);
+    EXPECT_EQ(out.height, 3u);
+    EXPECT_TRUE(out.has_alpha);
+    EXPECT_EQ(out.pixels, std::vector<std::uint32_t>(12, 0u));
+  }
+  // So is a source whose pixels do not fill its size.
+  dx::image short_of_pixels;
+  short_of_pixels.width = short_of_pixels.height = 4;
+  short_of_pixels.pixels.assign(3, 0xFFFFFFFFu);
+  EXPECT_EQ(dx::resample_linear(short_of_pixels, 2, 2).pixels, std::vector<std::uint32_t>(4, 0u));
 }
 
 }  // namespace
