@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the native fuzz targets (the .x parser, the TGA and DDS readers, the resampler) and runs
+# each for SECONDS (60 if not given), with the same options, seeds and corpus as their CTest
+# tests. A target that crashes is started again for the rest of its time, so that one run can
+# find more than one fault. Prints executions and crashes per target; the crashing inputs are in
+# build/native/fuzz-artifacts/<target>. Exits with 1 when any target crashed.
+# JOBS sets the parallel build jobs (default: the number of processors).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+build=${BUILD_DIR:-$root/build}/native
+max_crashes=10  # per target: a fault that every start hits again would otherwise loop
+
+cmake -S "$root/tests/native" -B "$build" >/dev/null
+cmake --build "$build" -j"${JOBS:-$(nproc)}" --target xfile_fuzz tga_fuzz dds_fuzz resample_fuzz >/dev/null
+
+# The fuzz tests' command lines as CTest knows them, one a line, arguments separated by 0x1f.
+commands=$(cd "$build" && ctest --show-only=json-v1 | python3 -c '
+import json, sys
+for test in json.load(sys.stdin)["tests"]:
+    if test["name"].startswith("native.fuzz"):
+        print(test["name"] + "\x1f" + "\x1f".join(test["command"]))')
+if [ -z "$commands" ]; then
+  echo "no fuzz targets: clang++ was not found when $build was configured" >&2
+  exit 1
+fi
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+any_crash=0
+printf '%-22s %12s %8s\n' target executions crashes
+while IFS=$'\x1f' read -r -a command; do
+  name=${command[0]}
+  command=("${command[@]:1}")
+  executions=0
+  crashes=0
+  found=()
+  deadline=$((SECONDS + seconds))
+  while remaining=$((deadline - SECONDS)); [ "$remaining" -gt 0 ] && [ "$crashes" -lt "$max_crashes" ]; do
+    run=()
+    for arg in "${command[@]}"; do
+      case $arg in
+        -max_total_time=*) run+=("-max_total_time=$remaining") ;;
+        *) run+=("$arg") ;;
+      esac
+    done
+    if "${run[@]}" </dev/null >"$log" 2>&1; then status=0; else status=$?; fi
+    n=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -1)
+    executions=$((executions + ${n:-0}))
+    if [ "$status" -ne 0 ]; then
+      crashes=$((crashes + 1))
+      found+=("$(grep -o 'Test unit written to .*' "$log" | tail -1 || echo "no input written (exit $status)")")
+      found+=("  $(grep -m1 -E 'ERROR|runtime error|SUMMARY' "$log" || true)")
+    fi
+  done
+  printf '%-22s %12d %8d\n' "$name" "$executions" "$crashes"
+  for line in "${found[@]}"; do echo "    $line"; done
+  [ "$crashes" -eq 0 ] || any_crash=1
+done <<<"$commands"
+exit "$any_crash"
