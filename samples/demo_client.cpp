@@ -212,12 +212,8 @@ SHORT load_scene(iface::_dxgraphics* g, const std::wstring& assets) {
 
 // Light 0 is the white directional light that L switches; 1 is a blue spot over the middle
 // of the scene, 2 an orange point light beside the ball.
-//
-// The spot light is set on the device but left switched off: the engine gives spot lights no
-// attenuation (all three factors 0), and Wine's Direct3D then lights nothing at all, not even
-// with the ambient level, while the spot is on.
 void light_scene(iface::_dxgraphics* g) {
-    VARIANT_BOOL on = VARIANT_TRUE, off = VARIANT_FALSE;
+    VARIANT_BOOL on = VARIANT_TRUE;
     {
         float px = 0, py = 10, pz = 0, dx = -0.5f, dy = -1, dz = 0.4f, r = 0.8f, gr = 0.8f, b = 0.75f;
         LONG range = 1000;
@@ -227,7 +223,7 @@ void light_scene(iface::_dxgraphics* g) {
     {
         float px = 0, py = 8, pz = 0, dx = 0, dy = -1, dz = 0, r = 0.3f, gr = 0.5f, b = 1;
         LONG inner = 25, outer = 50, range = 30;
-        ok(g->light_create_spot(&px, &py, &pz, &dx, &dy, &dz, &r, &gr, &b, &inner, &outer, &range, &off),
+        ok(g->light_create_spot(&px, &py, &pz, &dx, &dy, &dz, &r, &gr, &b, &inner, &outer, &range, &on),
            "light_create_spot");
     }
     {

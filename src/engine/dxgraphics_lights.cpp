@@ -29,6 +29,12 @@ void dxgraphics::create_light(const D3DLIGHT8& light, VARIANT_BOOL enabled) {
     if (slot == light_slots) return;
     lights[slot].light = light;
     lights[slot].in_use = VARIANT_TRUE;
+    // A spot or point light whose three attenuation factors are all zero divides by zero: the
+    // device then draws the whole scene black, whatever else lights it. Such a light gets a
+    // constant intensity over its range instead.
+    auto& l = lights[slot].light;
+    if (l.Type != D3DLIGHT_DIRECTIONAL && l.Attenuation0 == 0 && l.Attenuation1 == 0 && l.Attenuation2 == 0)
+        l.Attenuation0 = 1.0f;
     com::check(device.SetLight(slot, lights[slot].light), L"Direct3DDevice8.SetLight");
     if (enabled == VARIANT_TRUE) com::check(device.LightEnable(slot, TRUE), L"Direct3DDevice8.LightEnable");
 }

@@ -393,6 +393,18 @@ TEST_F(ModelClient, ARedLightReddensAndASwitchedOffLightDarkens) {
     EXPECT_LT(dark.lit, white.lit / 10) << "with no light and no ambient level the model is black";
 }
 
+TEST_F(ModelClient, ASpotLightAddsItsColourAndBlacksNothingOut) {
+    auto white = summarise(frame_with_model());
+    // A blue spot from the camera onto the model, beside the white directional light.
+    float px = 0, py = 0, pz = -5, dx = 0, dy = 0, dz = 1, zero = 0, one = 1;
+    LONG inner = 20, outer = 40, range = 100;
+    VARIANT_BOOL on = VARIANT_TRUE;
+    ASSERT_EQ(S_OK, g->light_create_spot(&px, &py, &pz, &dx, &dy, &dz, &zero, &zero, &one, &inner, &outer, &range, &on));
+    auto both = summarise(frame_with_model());
+    EXPECT_GT(both.lit, white.lit * 9 / 10) << "a spot light must not darken what other lights show";
+    EXPECT_GT(both.blue, white.blue + 20) << "blue " << both.blue << " against " << white.blue;
+}
+
 TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
     auto solid = summarise(frame_with_model());
     ASSERT_EQ(S_OK, g->engine_render_wireframe_mode());

@@ -18,8 +18,8 @@ protected:
         LONG range = 7;
         return g->light_create_directional(&px, &py, &pz, &dx, &dy, &dz, &r, &gr, &b, &range, &enabled);
     }
-    HRESULT point(VARIANT_BOOL enabled = VARIANT_TRUE) {
-        float px = 7, py = 8, pz = 9, range = 50.5f, att = 0.125f, r = 0, gr = 1, b = 0;
+    HRESULT point(VARIANT_BOOL enabled = VARIANT_TRUE, float att = 0.125f) {
+        float px = 7, py = 8, pz = 9, range = 50.5f, r = 0, gr = 1, b = 0;
         return g->light_create_point(&px, &py, &pz, &range, &att, &r, &gr, &b, &enabled);
     }
     HRESULT ambience(const wchar_t* color) {
@@ -51,7 +51,10 @@ TEST_F(Lights, ASpotLightsRecordAndItsAnglesInRadians) {
     EXPECT_EQ(0.5f, l.Direction.z);
     EXPECT_EQ(100.0f, l.Range);
     EXPECT_EQ(0.0f, l.Falloff);
+    // No attenuation is constant intensity: all three factors zero would black out the scene.
+    EXPECT_EQ(1.0f, l.Attenuation0);
     EXPECT_EQ(0.0f, l.Attenuation1);
+    EXPECT_EQ(0.0f, l.Attenuation2);
     EXPECT_FLOAT_EQ(0.5235988f, l.Theta);
     EXPECT_FLOAT_EQ(0.7853982f, l.Phi);
 }
@@ -75,6 +78,11 @@ TEST_F(Lights, DirectionalAndPointLightsKeepTheirOwnFields) {
     EXPECT_EQ(0.125f, p.Attenuation1);
     EXPECT_EQ(0.0f, p.Attenuation0);
     EXPECT_EQ(1.0f, p.Diffuse.g);
+    // A point light given no attenuation shines at constant intensity; a directional light has
+    // no use for the factors and keeps them zero.
+    ASSERT_EQ(S_OK, point(VARIANT_TRUE, 0.0f));
+    EXPECT_EQ(1.0f, log->graphics.lights.back().Attenuation0);
+    EXPECT_EQ(0.0f, d.Attenuation0);
 }
 
 TEST_F(Lights, SlotsAreTakenInOrderAcrossKindsAndOnlyTrueSwitchesOn) {
