@@ -235,7 +235,8 @@ TEST_F(GraphicsClient, ALargerFontCoversMorePixels) {
     EXPECT_GT(large, small * 3);
 }
 
-// Finds the message box of this process, reads its text and presses OK.
+// Finds the message box of this process, reads its text and presses OK. The dialog window
+// exists before its text does, so a box whose text is still empty is looked at again.
 void dismiss_message_box(std::wstring& text, std::atomic<bool>& found) {
     for (int i = 0; i < 200 && !found; ++i) {
         Sleep(50);
@@ -245,7 +246,7 @@ void dismiss_message_box(std::wstring& text, std::atomic<bool>& found) {
             GetWindowThreadProcessId(box, &pid);
             if (pid != GetCurrentProcessId()) continue;
             wchar_t buffer[512] = {};
-            GetDlgItemTextW(box, 0xFFFF, buffer, 512);
+            if (GetDlgItemTextW(box, 0xFFFF, buffer, 512) == 0 && i < 199) break;
             text = buffer;
             found = true;
             PostMessageW(box, WM_COMMAND, IDOK, 0);
