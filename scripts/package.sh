@@ -15,10 +15,14 @@
 #
 #   package.sh [ARCH...]        i686 and x86_64 by default
 #
-# The DLL is built in the usual tree build/ARCH (optimised, with debug information), so an
-# up-to-date tree costs nothing; only the DLL and what it needs are built.
+# It installs what is missing first, as the other scripts do, so one command makes the
+# archives on a fresh machine. The DLL is built in the usual tree build/ARCH (optimised, with
+# debug information), so an up-to-date tree costs nothing; only the DLL and what it needs are
+# built.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
+host32_check >/dev/null
+"$root/scripts/setup.sh" >/dev/null
 
 [ $# -gt 0 ] || set -- "${arches[@]}"
 out=$build/package
