@@ -8,44 +8,32 @@
 // Run it with the engine registered (regsvr32 dx8engine.dll), or without registering: put
 // hello.exe.manifest, dx8engine.dll and Quellbrook.dx8engine.manifest beside hello.exe.
 #include <windows.h>
+#include <wrl/client.h>
 #include <oleauto.h>
 
 #include <cstdio>
 
 #include "dx8engine_iface.h"
 
-namespace {
+using Microsoft::WRL::ComPtr;
 
-// Releases a COM pointer when it goes out of scope.
-template <class T>
-struct com_ptr {
-    T* p = nullptr;
-    com_ptr() = default;
-    com_ptr(const com_ptr&) = delete;
-    com_ptr& operator=(const com_ptr&) = delete;
-    ~com_ptr() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-    T** put() { return &p; }
-    void** out() { return reinterpret_cast<void**>(&p); }
-};
+namespace {
 
 // Creates a class by its ProgID and asks for its dual interface.
 template <class T>
-bool create(const wchar_t* progid, REFIID iid, com_ptr<T>& object) {
+bool create(const wchar_t* progid, REFIID iid, ComPtr<T>& object) {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progid, &clsid);
-    if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object.out());
+    if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
     if (FAILED(hr)) std::printf("%ls: not available (0x%08lX)\n", progid, static_cast<unsigned long>(hr));
     return SUCCEEDED(hr);
 }
 
 // Prints a failed call with the engine's description of the error.
 void report(const char* call, HRESULT hr) {
-    com_ptr<IErrorInfo> info;
+    ComPtr<IErrorInfo> info;
     BSTR text = nullptr;
-    if (GetErrorInfo(0, info.put()) == S_OK) info->GetDescription(&text);
+    if (GetErrorInfo(0, info.GetAddressOf()) == S_OK) info->GetDescription(&text);
     std::printf("%s failed: 0x%08lX %ls\n", call, static_cast<unsigned long>(hr), text ? text : L"");
     SysFreeString(text);
 }
@@ -56,9 +44,9 @@ int main() {
     if (FAILED(CoInitialize(nullptr))) return 1;
     int status = 1;
     {
-        com_ptr<iface::_dxmain> main;
-        com_ptr<iface::_dxgraphics> graphics;
-        com_ptr<iface::_dxinput> input;
+        ComPtr<iface::_dxmain> main;
+        ComPtr<iface::_dxgraphics> graphics;
+        ComPtr<iface::_dxinput> input;
         if (create(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain, main) &&
             create(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics, graphics) &&
             create(L"Quellbrook_dx_8engine.dxinput", iface::IID_dxinput, input)) {

@@ -5,6 +5,7 @@
 //   packaged_client Z:\path\to\dx8engine.tlb
 // Prints "summary: N passed, M failed".
 #include <windows.h>
+#include <wrl/client.h>
 #include <oleauto.h>
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <string>
 
 #include "dx8engine_iface.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -22,20 +25,6 @@ void check(bool ok, const std::string& what) {
     std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
     std::fflush(stdout);
 }
-
-template <class T>
-struct com_ptr {
-    T* p = nullptr;
-    com_ptr() = default;
-    com_ptr(const com_ptr&) = delete;
-    com_ptr& operator=(const com_ptr&) = delete;
-    ~com_ptr() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-    T** put() { return &p; }
-    void** out() { return reinterpret_cast<void**>(&p); }
-};
 
 // Calls a member by name through the type library's description, on the object's vtable; a
 // failing member's own HRESULT when it raised an exception.
@@ -80,12 +69,12 @@ int slot_of(ITypeInfo* type, const wchar_t* name, INVOKEKIND kind) {
 }
 
 // The vtable interface of a dual interface's description in the library.
-bool vtable_type(ITypeLib* lib, REFIID iid, com_ptr<ITypeInfo>& out) {
-    com_ptr<ITypeInfo> dispatch;
-    if (FAILED(lib->GetTypeInfoOfGuid(iid, dispatch.put()))) return false;
+bool vtable_type(ITypeLib* lib, REFIID iid, ComPtr<ITypeInfo>& out) {
+    ComPtr<ITypeInfo> dispatch;
+    if (FAILED(lib->GetTypeInfoOfGuid(iid, dispatch.GetAddressOf()))) return false;
     HREFTYPE ref = 0;
     return SUCCEEDED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
-           SUCCEEDED(dispatch->GetRefTypeInfo(ref, out.put()));
+           SUCCEEDED(dispatch->GetRefTypeInfo(ref, out.GetAddressOf()));
 }
 
 }  // namespace
@@ -98,30 +87,30 @@ int main(int argc, char** argv) {
     CoInitialize(nullptr);
     {
         std::wstring tlb(argv[1], argv[1] + std::strlen(argv[1]));
-        com_ptr<ITypeLib> lib;
-        check(SUCCEEDED(LoadTypeLibEx(tlb.c_str(), REGKIND_NONE, lib.put())), "the archive's type library loads");
-        com_ptr<ITypeInfo> graphics_type, main_type;
-        check(lib.p && vtable_type(lib.p, iface::IID_dxgraphics, graphics_type) &&
-                  vtable_type(lib.p, iface::IID_dxmain, main_type),
+        ComPtr<ITypeLib> lib;
+        check(SUCCEEDED(LoadTypeLibEx(tlb.c_str(), REGKIND_NONE, lib.GetAddressOf())), "the archive's type library loads");
+        ComPtr<ITypeInfo> graphics_type, main_type;
+        check(lib.Get() && vtable_type(lib.Get(), iface::IID_dxgraphics, graphics_type) &&
+                  vtable_type(lib.Get(), iface::IID_dxmain, main_type),
               "the library describes _dxgraphics and _dxmain as dual interfaces");
 
         // The header's slots are the library's: the comments of the generated header say which.
-        check(graphics_type.p && slot_of(graphics_type.p, L"FrameRate", INVOKE_PROPERTYGET) == 7 &&
-                  slot_of(graphics_type.p, L"bRunning", INVOKE_PROPERTYPUT) == 14 &&
-                  slot_of(graphics_type.p, L"FloatToDWord", INVOKE_FUNC) == 21 &&
-                  slot_of(graphics_type.p, L"engine_render_point_mode", INVOKE_FUNC) == 47,
+        check(graphics_type.Get() && slot_of(graphics_type.Get(), L"FrameRate", INVOKE_PROPERTYGET) == 7 &&
+                  slot_of(graphics_type.Get(), L"bRunning", INVOKE_PROPERTYPUT) == 14 &&
+                  slot_of(graphics_type.Get(), L"FloatToDWord", INVOKE_FUNC) == 21 &&
+                  slot_of(graphics_type.Get(), L"engine_render_point_mode", INVOKE_FUNC) == 47,
               "the library's slots are the header's (FrameRate 7, bRunning let 14, FloatToDWord 21, last 47)");
 
         CLSID clsid;
-        com_ptr<iface::_dxgraphics> g;
-        com_ptr<iface::_dxmain> m;
+        ComPtr<iface::_dxgraphics> g;
+        ComPtr<iface::_dxmain> m;
         check(SUCCEEDED(CLSIDFromProgID(L"Quellbrook_dx_8engine.dxgraphics", &clsid)) &&
                   IsEqualCLSID(clsid, iface::CLSID_dxgraphics) &&
-                  SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxgraphics, g.out())) &&
+                  SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxgraphics, &g)) &&
                   SUCCEEDED(CoCreateInstance(iface::CLSID_dxmain, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxmain,
-                                             m.out())),
+                                             &m)),
               "dxgraphics by ProgID and dxmain by the header's CLSID");
-        if (!g.p || !m.p || !graphics_type.p || !main_type.p) {
+        if (!g.Get() || !m.Get() || !graphics_type.Get() || !main_type.Get()) {
             std::printf("summary: %d passed, %d failed\n", passed, failed + 1);
             return 1;
         }
@@ -131,14 +120,14 @@ int main(int argc, char** argv) {
         VariantInit(&v);
         v.vt = VT_I4;
         v.lVal = 42;
-        check(SUCCEEDED(invoke(graphics_type.p, g.p, L"FrameRate", DISPATCH_PROPERTYPUT, &v, 1, nullptr)),
+        check(SUCCEEDED(invoke(graphics_type.Get(), g.Get(), L"FrameRate", DISPATCH_PROPERTYPUT, &v, 1, nullptr)),
               "FrameRate = 42 through the type library");
         LONG rate = 0;
         check(SUCCEEDED(g->get_FrameRate(&rate)) && rate == 42, "get_FrameRate through the header reads 42");
         check(SUCCEEDED(g->put_bRunning(VARIANT_TRUE)), "put_bRunning(True) through the header");
         VARIANT r;
         VariantInit(&r);
-        check(SUCCEEDED(invoke(graphics_type.p, g.p, L"bRunning", DISPATCH_PROPERTYGET, nullptr, 0, &r)) &&
+        check(SUCCEEDED(invoke(graphics_type.Get(), g.Get(), L"bRunning", DISPATCH_PROPERTYGET, nullptr, 0, &r)) &&
                   r.vt == VT_BOOL && r.boolVal == VARIANT_TRUE,
               "bRunning through the type library reads True");
 
@@ -152,16 +141,16 @@ int main(int argc, char** argv) {
         arg.vt = VT_R4 | VT_BYREF;
         arg.pfltVal = &f;
         VariantClear(&r);
-        check(invoke(graphics_type.p, g.p, L"FloatToDWord", DISPATCH_METHOD, &arg, 1, &r) ==
+        check(invoke(graphics_type.Get(), g.Get(), L"FloatToDWord", DISPATCH_METHOD, &arg, 1, &r) ==
                   static_cast<HRESULT>(0x800A005B),
               "FloatToDWord through the type library before a device: 0x800A005B");
 
         // A failing call: the same HRESULT both ways, the description through IErrorInfo.
         SHORT index = 900;
         HRESULT early = g->model_draw(&index);
-        com_ptr<IErrorInfo> info;
+        ComPtr<IErrorInfo> info;
         BSTR text = nullptr;
-        if (GetErrorInfo(0, info.put()) == S_OK) info->GetDescription(&text);
+        if (GetErrorInfo(0, info.GetAddressOf()) == S_OK) info->GetDescription(&text);
         check(early == static_cast<HRESULT>(0x800A0009) && text && std::wstring(text) == L"Subscript out of range",
               "model_draw 900 through the header: 0x800A0009, Subscript out of range");
         SysFreeString(text);
@@ -169,17 +158,17 @@ int main(int argc, char** argv) {
         VariantInit(&at);
         at.vt = VT_I2 | VT_BYREF;
         at.piVal = &index;
-        check(invoke(graphics_type.p, g.p, L"model_draw", DISPATCH_METHOD, &at, 1, nullptr) ==
+        check(invoke(graphics_type.Get(), g.Get(), L"model_draw", DISPATCH_METHOD, &at, 1, nullptr) ==
                   static_cast<HRESULT>(0x800A0009),
               "model_draw 900 through the type library: 0x800A0009");
 
         // The display-mode listing: a Long property and a String result, both ways.
-        check(SUCCEEDED(invoke(main_type.p, m.p, L"initialize", DISPATCH_METHOD, nullptr, 0, nullptr)),
+        check(SUCCEEDED(invoke(main_type.Get(), m.Get(), L"initialize", DISPATCH_METHOD, nullptr, 0, nullptr)),
               "dxmain initialize through the type library");
         check(SUCCEEDED(g->engine_get_display_modes()), "engine_get_display_modes through the header");
         VariantClear(&r);
         LONG modes = 0;
-        check(SUCCEEDED(invoke(graphics_type.p, g.p, L"numberofmodes", DISPATCH_PROPERTYGET, nullptr, 0, &r)) &&
+        check(SUCCEEDED(invoke(graphics_type.Get(), g.Get(), L"numberofmodes", DISPATCH_PROPERTYGET, nullptr, 0, &r)) &&
                   r.vt == VT_I4 && SUCCEEDED(g->get_numberofmodes(&modes)) && modes == r.lVal && modes > 0,
               "numberofmodes the same both ways, above 0");
         SHORT first = 0;
@@ -190,7 +179,7 @@ int main(int argc, char** argv) {
         number.piVal = &first;
         VariantClear(&r);
         check(SUCCEEDED(g->engine_show_display_modes_width(&first, &width)) &&
-                  SUCCEEDED(invoke(graphics_type.p, g.p, L"engine_show_display_modes_width", DISPATCH_METHOD, &number, 1,
+                  SUCCEEDED(invoke(graphics_type.Get(), g.Get(), L"engine_show_display_modes_width", DISPATCH_METHOD, &number, 1,
                                    &r)) &&
                   r.vt == VT_BSTR && width && std::wstring(width) == r.bstrVal,
               "the first mode's width the same both ways");

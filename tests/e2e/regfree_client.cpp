@@ -9,12 +9,15 @@
 // "not served by the activation context:" and is not counted as a failure, so that the run
 // shows exactly which lookups a system lacks.
 #include <windows.h>
+#include <wrl/client.h>
 #include <oleauto.h>
 
 #include <cstdio>
 #include <string>
 
 #include "dx8engine_iface.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -38,21 +41,6 @@ std::wstring text_of(REFGUID g) {
     StringFromGUID2(g, t, 40);
     return t;
 }
-
-// Releases a COM pointer when it goes out of scope.
-template <class T>
-struct com_ptr {
-    T* p = nullptr;
-    com_ptr() = default;
-    com_ptr(const com_ptr&) = delete;
-    com_ptr& operator=(const com_ptr&) = delete;
-    ~com_ptr() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-    T** put() { return &p; }
-    void** out() { return reinterpret_cast<void**>(&p); }
-};
 
 struct engine_class {
     const wchar_t* name;
@@ -140,9 +128,9 @@ void create_by_progid() {
         if (!IsEqualCLSID(clsid, c.clsid))
             std::printf("note: CLSIDFromProgID %s gives %s, an alias of %s\n", narrow(progid).c_str(),
                         narrow(text_of(clsid)).c_str(), narrow(text_of(c.clsid)).c_str());
-        com_ptr<IDispatch> object;
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, c.iid, object.out());
-        check(SUCCEEDED(hr) && object.p, "CLSIDFromProgID " + narrow(progid) + " gives a CLSID that creates the class");
+        ComPtr<IDispatch> object;
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, c.iid, &object);
+        check(SUCCEEDED(hr) && object.Get(), "CLSIDFromProgID " + narrow(progid) + " gives a CLSID that creates the class");
         LPOLESTR back = nullptr;
         hr = ProgIDFromCLSID(c.clsid, &back);
         if (FAILED(hr))
@@ -156,46 +144,46 @@ void create_by_progid() {
 // Every class by CLSID, asked for its own dual interface, which is also its IDispatch.
 void create_by_clsid() {
     for (const auto& c : classes) {
-        com_ptr<IDispatch> object;
-        HRESULT hr = CoCreateInstance(c.clsid, nullptr, CLSCTX_INPROC_SERVER, c.iid, object.out());
-        check(SUCCEEDED(hr) && object.p, "CoCreateInstance of " + narrow(c.name) + " by CLSID, its own interface");
-        if (!object.p) continue;
-        com_ptr<IDispatch> dispatch;
-        check(SUCCEEDED(object->QueryInterface(IID_IDispatch, dispatch.out())), narrow(c.name) + " answers IDispatch");
+        ComPtr<IDispatch> object;
+        HRESULT hr = CoCreateInstance(c.clsid, nullptr, CLSCTX_INPROC_SERVER, c.iid, &object);
+        check(SUCCEEDED(hr) && object.Get(), "CoCreateInstance of " + narrow(c.name) + " by CLSID, its own interface");
+        if (!object.Get()) continue;
+        ComPtr<IDispatch> dispatch;
+        check(SUCCEEDED(object->QueryInterface(IID_IDispatch, &dispatch)), narrow(c.name) + " answers IDispatch");
     }
-    com_ptr<IUnknown> none;
+    ComPtr<IUnknown> none;
     CLSID unknown = iface::LIBID_Quellbrook_dx_8engine;  // a GUID that names no class
-    check(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, none.out()) == REGDB_E_CLASSNOTREG,
+    check(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none) == REGDB_E_CLASSNOTREG,
           "a GUID that is no class of the engine is not a class");
 }
 
 // Late binding: properties by name, a method by name with an argument by value, a failing call.
 void late_binding() {
-    com_ptr<IDispatch> g;
-    if (FAILED(CoCreateInstance(iface::CLSID_dxgraphics, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, g.out()))) {
+    ComPtr<IDispatch> g;
+    if (FAILED(CoCreateInstance(iface::CLSID_dxgraphics, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &g))) {
         check(false, "dxgraphics for late binding");
         return;
     }
     VARIANT v;
     VariantInit(&v);
-    check(SUCCEEDED(get_by_name(g.p, L"bRunning", &v)) && v.vt == VT_BOOL && v.boolVal == VARIANT_FALSE,
+    check(SUCCEEDED(get_by_name(g.Get(), L"bRunning", &v)) && v.vt == VT_BOOL && v.boolVal == VARIANT_FALSE,
           "bRunning by name starts False");
     VARIANT t;
     VariantInit(&t);
     t.vt = VT_BOOL;
     t.boolVal = VARIANT_TRUE;
-    check(SUCCEEDED(put_by_name(g.p, L"bRunning", t)), "bRunning = True by name");
+    check(SUCCEEDED(put_by_name(g.Get(), L"bRunning", t)), "bRunning = True by name");
     VariantClear(&v);
-    check(SUCCEEDED(get_by_name(g.p, L"BRUNNING", &v)) && v.vt == VT_BOOL && v.boolVal == VARIANT_TRUE,
+    check(SUCCEEDED(get_by_name(g.Get(), L"BRUNNING", &v)) && v.vt == VT_BOOL && v.boolVal == VARIANT_TRUE,
           "bRunning reads back True, its name in any case");
 
     VARIANT rate;
     VariantInit(&rate);
     rate.vt = VT_I4;
     rate.lVal = 75;
-    check(SUCCEEDED(put_by_name(g.p, L"FrameRate", rate)), "FrameRate = 75 by name");
+    check(SUCCEEDED(put_by_name(g.Get(), L"FrameRate", rate)), "FrameRate = 75 by name");
     VariantClear(&v);
-    check(SUCCEEDED(get_by_name(g.p, L"FrameRate", &v)) && v.vt == VT_I4 && v.lVal == 75, "FrameRate reads back 75");
+    check(SUCCEEDED(get_by_name(g.Get(), L"FrameRate", &v)) && v.vt == VT_I4 && v.lVal == 75, "FrameRate reads back 75");
 
     // FloatToDWord by name, with the Double a script passes: converted to the Single parameter,
     // it reaches the engine, which needs a device for it and says so (error 91, not 13).
@@ -207,7 +195,7 @@ void late_binding() {
     VariantInit(&arg);
     arg.vt = VT_R8;
     arg.dblVal = 1.0;
-    check(invoke_error(g.p, id, arg) == static_cast<HRESULT>(0x800A005B), "FloatToDWord(1.0) by name before a device: error 91");
+    check(invoke_error(g.Get(), id, arg) == static_cast<HRESULT>(0x800A005B), "FloatToDWord(1.0) by name before a device: error 91");
 
     // model_draw of a slot past the table: an automation error with its number and text.
     LPOLESTR draw[] = {const_cast<LPOLESTR>(L"model_draw")};
@@ -217,12 +205,12 @@ void late_binding() {
     index.vt = VT_I4;
     index.lVal = 900;
     std::wstring description;
-    check(invoke_error(g.p, id, index, &description) == static_cast<HRESULT>(0x800A0009) && description == L"Subscript out of range",
+    check(invoke_error(g.Get(), id, index, &description) == static_cast<HRESULT>(0x800A0009) && description == L"Subscript out of range",
           "model_draw 900 by name: error 9, Subscript out of range");
 
     // The object describes itself from the type library inside the DLL.
-    com_ptr<ITypeInfo> type;
-    HRESULT hr = g->GetTypeInfo(0, LOCALE_USER_DEFAULT, type.put());
+    ComPtr<ITypeInfo> type;
+    HRESULT hr = g->GetTypeInfo(0, LOCALE_USER_DEFAULT, type.GetAddressOf());
     BSTR type_name = nullptr;
     check(SUCCEEDED(hr) && SUCCEEDED(type->GetDocumentation(MEMBERID_NIL, &type_name, nullptr, nullptr, nullptr)) &&
               type_name && std::wstring(type_name) == L"_dxgraphics",
@@ -232,17 +220,17 @@ void late_binding() {
 
 // Early binding: the same members through the vtables of the packaged header.
 void early_binding() {
-    com_ptr<iface::_dxgraphics> g;
-    com_ptr<iface::_dxmain> m;
-    com_ptr<iface::_dxinput> k;
+    ComPtr<iface::_dxgraphics> g;
+    ComPtr<iface::_dxmain> m;
+    ComPtr<iface::_dxinput> k;
     check(SUCCEEDED(CoCreateInstance(iface::CLSID_dxgraphics, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxgraphics,
-                                     g.out())) &&
+                                     &g)) &&
               SUCCEEDED(CoCreateInstance(iface::CLSID_dxmain, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxmain,
-                                         m.out())) &&
+                                         &m)) &&
               SUCCEEDED(CoCreateInstance(iface::CLSID_dxinput, nullptr, CLSCTX_INPROC_SERVER, iface::IID_dxinput,
-                                         k.out())),
+                                         &k)),
           "the three dual interfaces");
-    if (!g.p || !m.p || !k.p) return;
+    if (!g.Get() || !m.Get() || !k.Get()) return;
     VARIANT_BOOL running = VARIANT_TRUE;
     check(SUCCEEDED(g->get_bRunning(&running)) && running == VARIANT_FALSE, "get_bRunning of a new object: False");
     check(SUCCEEDED(g->put_bRunning(VARIANT_TRUE)) && SUCCEEDED(g->get_bRunning(&running)) && running == VARIANT_TRUE,
@@ -268,14 +256,14 @@ void early_binding() {
 
 // The type library through the activation context: what LoadRegTypeLib finds without a registry.
 void type_library() {
-    com_ptr<ITypeLib> lib;
-    HRESULT hr = LoadRegTypeLib(iface::LIBID_Quellbrook_dx_8engine, 67, 0, LOCALE_NEUTRAL, lib.put());
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadRegTypeLib(iface::LIBID_Quellbrook_dx_8engine, 67, 0, LOCALE_NEUTRAL, lib.GetAddressOf());
     if (FAILED(hr)) {
         not_served("LoadRegTypeLib of the engine's library", hr);
         return;
     }
-    com_ptr<ITypeInfo> info;
-    check(SUCCEEDED(lib->GetTypeInfoOfGuid(iface::CLSID_dxinput, info.put())),
+    ComPtr<ITypeInfo> info;
+    check(SUCCEEDED(lib->GetTypeInfoOfGuid(iface::CLSID_dxinput, info.GetAddressOf())),
           "LoadRegTypeLib finds the library, and dxinput in it");
 }
 
