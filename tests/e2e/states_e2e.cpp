@@ -290,16 +290,25 @@ struct client {
 };
 
 // Whether a description tells a person something beyond a code: it has a word of three
-// letters or more other than "Error" (a bare "Error 0x80004005" says nothing).
+// letters or more other than "Error" (a bare "Error 0x80004005" says nothing, and the letters
+// inside a hexadecimal code are no word).
 bool readable(const std::wstring& text) {
     std::wstring word;
+    bool in_code = false;
     for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && std::iswalpha(text[i])) {
-            word += text[i];
+        const wchar_t c = i < text.size() ? text[i] : L' ';
+        if (std::iswalpha(c) && !in_code) {
+            word += c;
+            continue;
+        }
+        if (std::iswalnum(c)) {
+            in_code = true;  // letters after a digit belong to a number
+            word.clear();
             continue;
         }
         if (word.size() >= 3 && word != L"Error" && word != L"error") return true;
         word.clear();
+        in_code = false;
     }
     return false;
 }
