@@ -3,9 +3,11 @@
 // and a description the client can show. The members come from the generated member tables,
 // so a member added to the interface is covered without touching this file.
 //
-// Each call runs on a thread of its own, in an apartment of its own, so that it meets a fresh
-// engine-wide state built up to the state under test; the test thread watches it for a crash
-// or a call that never returns, and a second watcher presses OK on the message box of a
+// A client is built up to a state on a thread of its own, in an apartment of its own, so that
+// it starts from a fresh engine-wide state; the members are then called on it one after
+// another. After a member that opens, closes or sets up part of what makes the state, the
+// client is closed and the next member meets one built afresh. The test thread watches for a
+// crash or a call that never returns, and a second watcher presses OK on the message box of a
 // failed device set-up.
 #include <windows.h>
 #include <oleauto.h>
@@ -30,10 +32,11 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The states a client reaches with a window, each built from scratch.
-enum class state { open, in_scene, ended, failed_setup, unloaded, terminated };
-constexpr state all_states[] = {state::open, state::in_scene, state::ended, state::failed_setup, state::unloaded,
-                                state::terminated};
+// The states a client reaches with a window, each built from scratch. The failed set-up comes
+// last: under Wine every device made after a refused full-screen mode takes seconds longer.
+enum class state { open, in_scene, ended, unloaded, terminated, failed_setup };
+constexpr state all_states[] = {state::open,     state::in_scene,   state::ended,
+                                state::unloaded, state::terminated, state::failed_setup};
 
 const char* name_of(state s) {
     switch (s) {
@@ -110,29 +113,59 @@ struct outcome {
     bool box = false;   // a message box showed during the call
 };
 
-// The one call under way, for the crash filter.
+// One member in one state, and what the call did.
 struct cell {
     const com::coclass_desc* cls;
     const com::member_desc* member;
-    state where;
     outcome result;
+};
+
+// The members called in one state, in order, and how far the calls have come. A client
+// thread runs them from `next` on; the test thread starts another when one ends early.
+struct batch {
+    state where;
+    std::vector<cell> cells;
+    std::atomic<size_t> next{0};
+    enum phase { building, calling, closing };
+    std::atomic<phase> now{building};
     box_watcher* boxes;
     HWND window;
     DWORD thread_id = 0;
 };
-cell* current_cell = nullptr;
+batch* current_batch = nullptr;
 constexpr DWORD crash_exit = 0xDEAD;
 
+// A crash on the client thread ends the thread, not the process: it is the member under call
+// that crashed, or, outside a call, the building or closing of the client around it.
 LONG WINAPI on_crash(EXCEPTION_POINTERS* e) {
-    if (current_cell && GetCurrentThreadId() == current_cell->thread_id) {
-        wchar_t text[96];
-        std::swprintf(text, 96, L"exception 0x%08lX at %p", static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode),
-                      e->ExceptionRecord->ExceptionAddress);
-        current_cell->result.kind = outcome::crashed;
-        current_cell->result.text = text;
-        ExitThread(crash_exit);
+    batch* b = current_batch;
+    if (!b || GetCurrentThreadId() != b->thread_id) return EXCEPTION_CONTINUE_SEARCH;
+    const batch::phase now = b->now;
+    wchar_t text[128];
+    std::swprintf(text, 128, L"exception 0x%08lX at %p%ls",
+                  static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode), e->ExceptionRecord->ExceptionAddress,
+                  now == batch::building  ? L" while building the client"
+                  : now == batch::closing ? L" while closing the client after the call"
+                                          : L"");
+    size_t at = b->next;
+    if (now == batch::closing && at > 0) --at;
+    if (at < b->cells.size()) {
+        b->cells[at].result.kind = outcome::crashed;
+        b->cells[at].result.text = text;
     }
-    return EXCEPTION_CONTINUE_SEARCH;
+    b->next = at + 1;
+    ExitThread(crash_exit);
+}
+
+// Members after which the client is no longer in the state it was built to.
+bool changes_state(const com::member_desc& m) {
+    static const wchar_t* const names[] = {L"engine_load",       L"engine_Initialise", L"scene_begin",
+                                           L"scene_end",         L"engine_end",        L"engine_initialize",
+                                           L"engine_Terminate",  L"initialize",        L"engine_unload"};
+    for (const wchar_t* n : names)
+        if (std::wcscmp(m.name, n) == 0) return true;
+    // Lets of the properties that say whether the device runs.
+    return m.kind == INVOKE_PROPERTYPUT && (std::wcscmp(m.name, L"Initialised") == 0 || std::wcscmp(m.name, L"bRunning") == 0);
 }
 
 // A plausible argument for a parameter: by its name where the name says what it is, else
@@ -351,21 +384,33 @@ outcome call(IDispatch* object, const com::member_desc& m, HWND window) {
     return o;
 }
 
-DWORD WINAPI run_cell(void* p) {
-    auto& c = *static_cast<cell*>(p);
-    c.thread_id = GetCurrentThreadId();
+DWORD WINAPI run_batch(void* p) {
+    auto& b = *static_cast<batch*>(p);
+    b.thread_id = GetCurrentThreadId();
+    b.now = batch::building;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         client cl;
-        cl.window = c.window;
-        if (!cl.build(c.where, *c.boxes)) {
-            c.result.kind = outcome::setup_failed;
-            c.result.text = cl.failed_step;
-        } else {
-            c.boxes->take();
-            c.result = call(cl.object_of(*c.cls), *c.member, cl.window);
-            c.result.box = !c.boxes->take().empty();
+        cl.window = b.window;
+        if (!cl.build(b.where, *b.boxes)) {
+            // A state that cannot be built serves none of the remaining members.
+            for (size_t i = b.next; i < b.cells.size(); ++i) {
+                b.cells[i].result.kind = outcome::setup_failed;
+                b.cells[i].result.text = cl.failed_step;
+            }
+            b.next = b.cells.size();
         }
+        while (b.next < b.cells.size()) {
+            cell& c = b.cells[b.next];
+            b.boxes->take();
+            b.now = batch::calling;
+            c.result = call(cl.object_of(*c.cls), *c.member, cl.window);
+            b.now = batch::closing;
+            c.result.box = !b.boxes->take().empty();
+            ++b.next;
+            if (changes_state(*c.member)) break;
+        }
+        b.now = batch::closing;
         cl.close();
     }
     CoUninitialize();
@@ -416,17 +461,22 @@ public:
     HWND hwnd;
 };
 
-// Waits for a call's thread while serving the window's messages, which the device sends to
+// Waits for a client thread while serving the window's messages, which the device sends to
 // the window from that thread. A call that has not come back after a minute never will: one
 // normally takes well under a second.
-bool finished(HANDLE thread) {
-    const DWORD start = GetTickCount();
+bool finished(HANDLE thread, const batch& b) {
+    size_t seen = b.next;
+    DWORD since = GetTickCount();
     for (;;) {
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= 60000) return false;
-        DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, 60000 - spent, QS_ALLINPUT);
+        DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, 1000, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) return true;
         client::pump();
+        if (b.next != seen) {
+            seen = b.next;
+            since = GetTickCount();
+        } else if (GetTickCount() - since >= 60000) {
+            return false;
+        }
     }
 }
 
@@ -439,40 +489,56 @@ TEST(EveryMember, InEveryStateTheHostSurvivesAndFailuresAreDescribed) {
         std::string member;
         std::vector<outcome> results;
     };
-    std::vector<row> rows;
     // STATES_ONLY=NAME calls only the members whose name contains NAME (when tracking one down).
     std::wstring only_text;
     if (const char* o = getenv("STATES_ONLY")) only_text.assign(o, o + std::strlen(o));
     const wchar_t* only = only_text.empty() ? nullptr : only_text.c_str();
-    // The table is printed row by row as the calls are made.
+    std::vector<row> rows;
+    std::vector<cell> members;  // in the table's order, those that keep the state first
+    for (int keeps = 1; keeps >= 0; --keeps)
+        for (short k = 0; k < iface::library.coclass_count; ++k) {
+            const auto& cls = iface::library.coclasses[k];
+            const auto& table = *cls.default_interface;
+            for (short i = 0; i < table.member_count; ++i) {
+                const auto& m = table.members[i];
+                if ((only && !std::wcsstr(m.name, only)) || changes_state(m) == (keeps == 1)) continue;
+                members.push_back({&cls, &m, {}});
+                rows.push_back({narrow(cls.name) + "." + label(m), {}});
+            }
+        }
+    for (state s : all_states) {
+        const DWORD start = GetTickCount();
+        batch b;
+        b.where = s;
+        b.cells = members;
+        b.boxes = &boxes;
+        b.window = win.hwnd;
+        int clients = 0;
+        while (b.next < b.cells.size()) {
+            current_batch = &b;
+            HANDLE thread = CreateThread(nullptr, 0, run_batch, &b, 0, nullptr);
+            ASSERT_NE(nullptr, thread);
+            ++clients;
+            if (!finished(thread, b)) {
+                TerminateThread(thread, 1);
+                b.cells[b.next].result.kind = outcome::hung;
+                ++b.next;
+            }
+            CloseHandle(thread);
+            current_batch = nullptr;
+        }
+        for (size_t i = 0; i < b.cells.size(); ++i) rows[i].results.push_back(b.cells[i].result);
+        std::printf("state '%s': %zu calls on %d clients in %lu s\n", name_of(s), b.cells.size(), clients,
+                    (GetTickCount() - start) / 1000);
+        std::fflush(stdout);
+    }
     std::printf("\n%-44s", "member \\ state");
     for (state s : all_states) std::printf(" %-14s", name_of(s));
     std::printf("\n");
-    std::fflush(stdout);
-    for (short k = 0; k < iface::library.coclass_count; ++k) {
-        const auto& cls = iface::library.coclasses[k];
-        const auto& members = *cls.default_interface;
-        for (short i = 0; i < members.member_count; ++i) {
-            if (only && !std::wcsstr(members.members[i].name, only)) continue;
-            rows.push_back({narrow(cls.name) + "." + label(members.members[i]), {}});
-            for (state s : all_states) {
-                cell c{&cls, &members.members[i], s, {}, &boxes, win.hwnd};
-                current_cell = &c;
-                HANDLE thread = CreateThread(nullptr, 0, run_cell, &c, 0, nullptr);
-                ASSERT_NE(nullptr, thread);
-                if (!finished(thread)) {
-                    TerminateThread(thread, 1);
-                    c.result.kind = outcome::hung;
-                }
-                CloseHandle(thread);
-                current_cell = nullptr;
-                rows.back().results.push_back(c.result);
-            }
-            std::printf("%-44s", rows.back().member.c_str());
-            for (const auto& o : rows.back().results) std::printf(" %-14s", short_form(o).c_str());
-            std::printf("\n");
-            std::fflush(stdout);
-        }
+    for (const auto& r : rows) {
+        std::printf("%-44s", r.member.c_str());
+        for (const auto& o : r.results) std::printf(" %-14s", short_form(o).c_str());
+        std::printf("\n");
     }
     SetUnhandledExceptionFilter(nullptr);
 
