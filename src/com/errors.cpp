@@ -1,5 +1,6 @@
 #include "com/errors.h"
 
+#include <d3d8.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 
@@ -8,6 +9,33 @@
 using Microsoft::WRL::ComPtr;
 
 namespace com {
+
+namespace {
+
+// Direct3D's own failure codes, which the system's message table does not know: their names,
+// as a programmer looks them up, and what they mean to a client.
+const wchar_t* direct3d_text(HRESULT hr) {
+    switch (hr) {
+    case D3DERR_INVALIDCALL:
+        return L"D3DERR_INVALIDCALL: the call is not valid in the device's present state, or an argument is wrong";
+    case D3DERR_DEVICELOST: return L"D3DERR_DEVICELOST: the device is lost and cannot draw until it is reset";
+    case D3DERR_DEVICENOTRESET: return L"D3DERR_DEVICENOTRESET: the device is lost and can be reset now";
+    case D3DERR_NOTAVAILABLE: return L"D3DERR_NOTAVAILABLE: the device does not offer what was asked for";
+    case D3DERR_NOTFOUND: return L"D3DERR_NOTFOUND: the item asked for was not found";
+    case D3DERR_MOREDATA: return L"D3DERR_MOREDATA: the buffer is too small for the data";
+    case D3DERR_INVALIDDEVICE: return L"D3DERR_INVALIDDEVICE: the device type asked for is not valid";
+    case D3DERR_OUTOFVIDEOMEMORY: return L"D3DERR_OUTOFVIDEOMEMORY: the display adapter has no memory left for this";
+    case D3DERR_DRIVERINTERNALERROR: return L"D3DERR_DRIVERINTERNALERROR: the display driver failed";
+    case D3DERR_DRIVERINVALIDCALL: return L"D3DERR_DRIVERINVALIDCALL: the display driver refused the call";
+    case D3DERR_WRONGTEXTUREFORMAT: return L"D3DERR_WRONGTEXTUREFORMAT: the texture format cannot be used this way";
+    case D3DERR_CONFLICTINGRENDERSTATE: return L"D3DERR_CONFLICTINGRENDERSTATE: the render states set cannot be used together";
+    case D3DERR_UNSUPPORTEDTEXTUREFILTER: return L"D3DERR_UNSUPPORTEDTEXTUREFILTER: the device does not offer the texture filter";
+    case D3DERR_TOOMANYOPERATIONS: return L"D3DERR_TOOMANYOPERATIONS: the device cannot do that many texture operations";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
 
 std::wstring describe(HRESULT hr) {
     switch (hr) {
@@ -18,6 +46,9 @@ std::wstring describe(HRESULT hr) {
     case E_NOTIMPL: return L"Not implemented";
     default: break;
     }
+    wchar_t code[32];
+    std::swprintf(code, 32, L"0x%08lX", static_cast<unsigned long>(hr));
+    if (const wchar_t* text = direct3d_text(hr)) return std::wstring(text) + L" (" + code + L")";
     wchar_t* text = nullptr;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                              nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
@@ -28,8 +59,6 @@ std::wstring describe(HRESULT hr) {
             result.pop_back();
     }
     if (text) LocalFree(text);
-    wchar_t code[32];
-    std::swprintf(code, 32, L"0x%08lX", static_cast<unsigned long>(hr));
     return result.empty() ? std::wstring(L"Error ") + code : result + L" (" + code + L")";
 }
 

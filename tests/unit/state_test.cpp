@@ -113,6 +113,11 @@ TEST(Errors, TheAutomationErrorsCarryTheirStandardDescriptions) {
         info->GetDescription(d.out());
         EXPECT_EQ(text, d.str());
     }
+    // Direct3D's codes are named, since the system's message table does not know them.
+    EXPECT_EQ(L"D3DERR_INVALIDCALL: the call is not valid in the device's present state, or an argument is wrong "
+              L"(0x8876086C)",
+              com::describe(D3DERR_INVALIDCALL));
+    EXPECT_EQ(0u, com::describe(D3DERR_DEVICELOST).find(L"D3DERR_DEVICELOST: "));
     ComPtr<dx::Direct3D8> unset;
     EXPECT_EQ(com::error_object_not_set, com::guard(L"s", IID_NULL, [&] { com::need(unset); }));
     EXPECT_EQ(E_OUTOFMEMORY, com::guard(L"s", IID_NULL, [] { throw std::bad_alloc(); }));
