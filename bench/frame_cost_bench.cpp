@@ -1,0 +1,419 @@
+// The engine's own cost in a frame: one frame of 100 model_draw calls of a textured model and
+// two text_draw calls, made through the vtable by an early-bound C++ client, against the same
+// device work done directly on a raw d3d8 device, in one run. The window is 64 x 64 so that
+// Present, the same on both sides, is cheap and the difference is the engine's.
+//
+// The raw side draws "the same buffers" this way: it reads the same .x file with the engine's
+// own parser (xfile::parse) and builds its own managed d3d8 vertex and index buffers exactly as
+// the engine's mesh does (same FVF and stride, faces grouped by material in file order, 16-bit
+// indices below 65536 vertices), and its texture from the same image file, decoded and
+// resampled to 128 x 128 with a full mip chain by the engine's own image code. It sets the
+// stream, indices and vertex shader once per frame, then per draw the world transform and per
+// material the material, the texture and one DrawIndexedPrimitive, which is what a hand-written
+// d3d8 program does. Its text is the same two strings in the same rectangle and alignments
+// through Wine's d3dx9 ID3DXFont::DrawText (Verdana bold, the engine's default font), on a d3d9
+// device of its own: that scene is timed as part of the raw frame, its Present is not (the
+// raw frame already paid one Present, as the engine's does).
+//
+// Both devices get the engine's set-up state (lighting and z on, the same projection, view,
+// one directional light), and the frames of the two sides alternate in rounds; each figure is
+// the median over the rounds.
+//
+// Then the engine's own heap allocations over measured frames are counted by redirecting the
+// DLL's imports of the allocation functions (allocation_counter.h).
+//
+//   frame_cost_bench [rounds]      (XFILES names the folder of test.x and test.png)
+#include <windows.h>
+#include <d3d8.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "allocation_counter.h"
+#include "dx/d3dx_math.h"
+#include "dx/image.h"
+#include "dx/real_mesh.h"
+#include "engine_client.h"
+#include "frame_cost.h"
+#include "xfile/xfile.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int side = 64;
+constexpr int draws_per_frame = 100;
+constexpr int frames_per_round = 10;
+const wchar_t* const caption = L"Frames per second: 60";
+const wchar_t* const text40 = L"The quick brown fox jumps over a lazy do";
+const text_item texts[2] = {{caption, DT_TOP | DT_LEFT}, {text40, DT_BOTTOM | DT_RIGHT}};
+constexpr D3DCOLOR text_color = 0xFFCCCCFF;
+const D3DVECTOR eye{0, 0, -5}, target{0, 0, 0};
+
+void pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+HWND make_window(const wchar_t* title, int x) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"frame_cost_bench";
+    RegisterClassW(&wc);
+    HWND h = CreateWindowW(L"frame_cost_bench", title, WS_POPUP | WS_VISIBLE, x, 20, side, side, nullptr, nullptr,
+                           wc.hInstance, nullptr);
+    pump();
+    return h;
+}
+
+// Milliseconds per frame of body over frames_per_round frames.
+double time_round(const std::function<void()>& body) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < frames_per_round; ++i) body();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    pump();
+    return ms / frames_per_round;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::wstring windows_path(const char* unix_path) {
+    std::wstring path = L"Z:";
+    for (const char* c = unix_path; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+// test.x on a raw d3d8 device, built as the engine's mesh and texture are built.
+struct raw_model {
+    ComPtr<IDirect3DVertexBuffer8> vertices;
+    ComPtr<IDirect3DIndexBuffer8> indices;
+    DWORD fvf = D3DFVF_XYZ;
+    UINT stride = 12, vertex_count = 0;
+    struct subset {
+        UINT first_face = 0, face_count = 0;
+    };
+    std::vector<subset> subsets;
+    std::vector<D3DMATERIAL8> materials;
+    std::vector<ComPtr<IDirect3DTexture8>> textures;
+
+    bool load(IDirect3DDevice8* device, const std::wstring& folder, const wchar_t* file) {
+        std::vector<unsigned char> bytes;
+        xfile::mesh m;
+        std::string error;
+        if (!dx::read_file((folder + L"\\" + file).c_str(), bytes, nullptr) ||
+            !xfile::parse(bytes.data(), bytes.size(), m, error))
+            return false;
+        vertex_count = static_cast<UINT>(m.positions.size());
+        const bool normals = !m.normals.empty(), colors = !m.colors.empty(), uv = !m.texcoords.empty();
+        if (normals) fvf |= D3DFVF_NORMAL, stride += 12;
+        if (colors) fvf |= D3DFVF_DIFFUSE, stride += 4;
+        if (uv) fvf |= D3DFVF_TEX1, stride += 8;
+        if (FAILED(device->CreateVertexBuffer(vertex_count * stride, D3DUSAGE_WRITEONLY, fvf, D3DPOOL_MANAGED,
+                                              vertices.GetAddressOf())))
+            return false;
+        BYTE* v = nullptr;
+        vertices->Lock(0, 0, &v, 0);
+        for (UINT i = 0; i < vertex_count; ++i) {
+            BYTE* p = v + i * stride;
+            std::memcpy(p, m.positions[i].data(), 12), p += 12;
+            if (normals) std::memcpy(p, m.normals[i].data(), 12), p += 12;
+            if (colors) std::memcpy(p, &m.colors[i], 4), p += 4;
+            if (uv) std::memcpy(p, m.texcoords[i].data(), 8);
+        }
+        vertices->Unlock();
+        std::vector<UINT> order(m.triangles.size());
+        for (UINT i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) { return m.attributes[a] < m.attributes[b]; });
+        if (vertex_count > 0xFFFF) return false;  // test.x is far smaller; the engine would use 32-bit indices
+        if (FAILED(device->CreateIndexBuffer(std::max<UINT>(static_cast<UINT>(order.size() * 6), 4), D3DUSAGE_WRITEONLY,
+                                             D3DFMT_INDEX16, D3DPOOL_MANAGED, indices.GetAddressOf())))
+            return false;
+        BYTE* ib = nullptr;
+        indices->Lock(0, 0, &ib, 0);
+        for (size_t f = 0; f < order.size(); ++f) {
+            for (int k = 0; k < 3; ++k)
+                reinterpret_cast<WORD*>(ib)[f * 3 + k] = static_cast<WORD>(m.triangles[order[f]][k]);
+            const UINT a = m.attributes[order[f]];
+            if (a >= subsets.size()) subsets.resize(a + 1, subset{static_cast<UINT>(f), 0});
+            if (subsets[a].face_count == 0) subsets[a].first_face = static_cast<UINT>(f);
+            ++subsets[a].face_count;
+        }
+        indices->Unlock();
+        for (const auto& x : m.materials) {
+            D3DMATERIAL8 d{};
+            d.Diffuse = {x.diffuse[0], x.diffuse[1], x.diffuse[2], x.diffuse[3]};
+            d.Ambient = d.Diffuse;
+            d.Specular = {x.specular[0], x.specular[1], x.specular[2], 1.0f};
+            d.Emissive = {x.emissive[0], x.emissive[1], x.emissive[2], 1.0f};
+            d.Power = x.power;
+            materials.push_back(d);
+            ComPtr<IDirect3DTexture8> texture;
+            if (!x.texture.empty() && !load_texture(device, folder + L"\\" + std::wstring(x.texture.begin(), x.texture.end()),
+                                                    texture))
+                return false;
+            textures.push_back(texture);
+        }
+        return true;
+    }
+
+    static bool load_texture(IDirect3DDevice8* device, const std::wstring& file, ComPtr<IDirect3DTexture8>& out) {
+        std::vector<unsigned char> bytes;
+        dx::image picture;
+        std::wstring why;
+        if (!dx::read_file(file.c_str(), bytes, nullptr) || !dx::decode_image(bytes, picture, why)) return false;
+        const D3DFORMAT format = picture.has_alpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+        if (FAILED(device->CreateTexture(128, 128, 0, 0, format, D3DPOOL_MANAGED, out.GetAddressOf()))) return false;
+        dx::image level = dx::resample_linear(picture, 128, 128);
+        const DWORD opaque = format == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
+        for (DWORD i = 0; i < out->GetLevelCount(); ++i) {
+            if (i > 0) level = dx::resample_linear(level, std::max(1u, level.width / 2), std::max(1u, level.height / 2));
+            D3DLOCKED_RECT locked{};
+            if (FAILED(out->LockRect(i, &locked, nullptr, 0))) return false;
+            for (UINT y = 0; y < level.height; ++y) {
+                auto* row = reinterpret_cast<DWORD*>(static_cast<BYTE*>(locked.pBits) + y * locked.Pitch);
+                for (UINT x = 0; x < level.width; ++x) row[x] = level.pixels[size_t(y) * level.width + x] | opaque;
+            }
+            out->UnlockRect(i);
+        }
+        return true;
+    }
+};
+
+// The light the benchmark adds on both sides, as light_create_directional makes it.
+D3DLIGHT8 bench_light() {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_DIRECTIONAL;
+    l.Diffuse = {1, 1, 1, 0};
+    l.Direction = {0.3f, -0.3f, 1};
+    l.Range = 1000;
+    return l;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    const char* xfiles = getenv("XFILES");
+    if (!xfiles) {
+        std::fprintf(stderr, "XFILES must name the folder of test.x\n");
+        return 2;
+    }
+    const std::wstring folder = windows_path(xfiles);
+    CoInitialize(nullptr);
+
+    // The engine: test.x in slot 0, a directional light, the camera at (0, 0, -5).
+    HWND engine_window = make_window(L"engine", 20);
+    engine_client engine;
+    if (!engine.open(engine_window, side, side)) return 1;
+    iface::_dxgraphics* g = engine.graphics.Get();
+    float ex = eye.x, ey = eye.y, ez = eye.z, tx = target.x, ty = target.y, tz = target.z;
+    g->camera_position(&ex, &ey, &ez);
+    g->camera_lookat(&tx, &ty, &tz);
+    BSTR path = SysAllocString((folder + L"\\").c_str()), file = SysAllocString(L"test.x");
+    HRESULT hr = g->model_load(&path, &file);
+    SysFreeString(path);
+    SysFreeString(file);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "the engine cannot load test.x: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    SHORT model = 0;
+    float zero = 0;
+    g->model_move(&model, &zero, &zero, &zero);
+    {
+        const D3DLIGHT8 l = bench_light();
+        float px = 0, dx_ = l.Direction.x, dy_ = l.Direction.y, dz_ = l.Direction.z, one = 1;
+        LONG range = 1000;
+        VARIANT_BOOL on = VARIANT_TRUE;
+        g->light_create_directional(&px, &px, &px, &dx_, &dy_, &dz_, &one, &one, &one, &range, &on);
+    }
+    BSTR text_a = SysAllocString(texts[0].text), text_b = SysAllocString(texts[1].text);
+    BSTR color = SysAllocString(L"CCCCFF");
+    SHORT top_a = 0, left_a = 0, top_b = 2, left_b = 2;
+    auto engine_models = [&] {
+        for (int i = 0; i < draws_per_frame; ++i) g->model_draw(&model);
+    };
+    auto engine_text = [&] {
+        g->text_draw(&text_a, &top_a, &left_a, &color);
+        g->text_draw(&text_b, &top_b, &left_b, &color);
+    };
+    auto engine_frame = [&] {
+        g->scene_begin();
+        engine_models();
+        engine_text();
+        g->scene_end();
+    };
+    auto engine_frame_without_text = [&] {
+        g->scene_begin();
+        engine_models();
+        g->scene_end();
+    };
+
+    // The raw side: a d3d8 device as the engine opens its own, in the engine's set-up state.
+    HWND raw_window = make_window(L"raw d3d8", 100);
+    auto create8 = reinterpret_cast<IDirect3D8*(WINAPI*)(UINT)>(
+        GetProcAddress(LoadLibraryW(L"d3d8.dll"), "Direct3DCreate8"));
+    ComPtr<IDirect3D8> d3d8;
+    if (create8) *d3d8.ReleaseAndGetAddressOf() = create8(D3D_SDK_VERSION);
+    if (!d3d8) {
+        std::fprintf(stderr, "d3d8 is not available\n");
+        return 1;
+    }
+    D3DDISPLAYMODE mode{};
+    d3d8->GetAdapterDisplayMode(0, &mode);
+    D3DPRESENT_PARAMETERS pp{};
+    pp.Windowed = TRUE;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.BackBufferFormat = mode.Format;
+    pp.EnableAutoDepthStencil = TRUE;
+    pp.AutoDepthStencilFormat = D3DFMT_D16;
+    ComPtr<IDirect3DDevice8> device;
+    if (FAILED(d3d8->CreateDevice(0, D3DDEVTYPE_HAL, raw_window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
+                                  device.GetAddressOf()))) {
+        std::fprintf(stderr, "the raw d3d8 device cannot be made\n");
+        return 1;
+    }
+    device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    const D3DMATRIX identity = dx::matrix_identity();
+    const D3DMATRIX view = dx::matrix_look_at_lh(eye, target, {0, 1, 0});
+    const D3DMATRIX projection = dx::matrix_perspective_fov_lh(3.1415927f / 4, 1.0f, 0.1f, 5000.0f);
+    const D3DMATRIX world = dx::matrix_translation(0, 0, 0);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    {
+        D3DMATERIAL8 white{};
+        white.Diffuse = white.Ambient = {1, 1, 1, 1};
+        device->SetMaterial(&white);
+        const D3DLIGHT8 l = bench_light();
+        device->SetLight(0, &l);
+        device->LightEnable(0, TRUE);
+    }
+    raw_model raw;
+    if (!raw.load(device.Get(), folder, L"test.x")) {
+        std::fprintf(stderr, "the raw side cannot load test.x and its texture\n");
+        return 1;
+    }
+    d3dx9_text* d3dx9 = d3dx9_text_open(make_window(L"d3dx9", 180), -16);
+    if (!d3dx9) {
+        std::fprintf(stderr, "d3dx9 is not available\n");
+        return 1;
+    }
+    const RECT text_rect{1, 1, side, side};
+    auto raw_models = [&] {
+        device->SetStreamSource(0, raw.vertices.Get(), raw.stride);
+        device->SetIndices(raw.indices.Get(), 0);
+        device->SetVertexShader(raw.fvf);
+        for (int i = 0; i < draws_per_frame; ++i) {
+            device->SetTransform(D3DTS_WORLDMATRIX(0), &world);
+            for (size_t b = 0; b < raw.materials.size(); ++b) {
+                device->SetMaterial(&raw.materials[b]);
+                device->SetTexture(0, raw.textures[b].Get());
+                if (b < raw.subsets.size() && raw.subsets[b].face_count)
+                    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, raw.vertex_count, raw.subsets[b].first_face * 3,
+                                                 raw.subsets[b].face_count);
+            }
+        }
+    };
+    auto raw_begin = [&] {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        device->BeginScene();
+        device->SetTransform(D3DTS_VIEW, &view);
+        device->SetTransform(D3DTS_WORLDMATRIX(0), &identity);
+    };
+    auto raw_end = [&] {
+        device->EndScene();
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+    };
+    auto raw_text = [&] { d3dx9_text_draw(d3dx9, texts, 2, text_rect, text_color); };
+    // The d3d9 text device presents outside the timed frames.
+    auto raw_frame = [&] {
+        raw_begin();
+        raw_models();
+        raw_end();
+        raw_text();
+    };
+    auto raw_frame_without_text = [&] {
+        raw_begin();
+        raw_models();
+        raw_end();
+    };
+
+    // Warm-up: glyph caches, managed resources uploaded, shaders compiled.
+    for (int i = 0; i < 20; ++i) {
+        engine_frame();
+        raw_frame();
+        d3dx9_text_present(d3dx9);
+        pump();
+    }
+
+    std::vector<double> engine_full, raw_full, engine_bare, raw_bare, engine_texts, raw_texts;
+    for (int r = 0; r < rounds; ++r) {
+        engine_full.push_back(time_round(engine_frame));
+        raw_full.push_back(time_round(raw_frame));
+        d3dx9_text_present(d3dx9);
+        engine_bare.push_back(time_round(engine_frame_without_text));
+        raw_bare.push_back(time_round(raw_frame_without_text));
+        // The two strings alone, inside a frame whose edges are not timed.
+        g->scene_begin();
+        engine_texts.push_back(time_round(engine_text));
+        g->scene_end();
+        raw_texts.push_back(time_round(raw_text));
+        d3dx9_text_present(d3dx9);
+    }
+
+    // The engine's own allocations over measured frames.
+    constexpr int counted_frames = 100;
+    long allocations = -1;
+    std::vector<std::pair<std::string, long>> by_function;
+    std::vector<std::string> watched;
+    {
+        allocation_counter counter(GetModuleHandleW(L"dx8engine.dll"));
+        watched = counter.watched();
+        counter.reset();
+        for (int i = 0; i < counted_frames; ++i) engine_frame();
+        allocations = counter.total();
+        by_function = counter.by_function();
+    }
+
+    const double ef = median(engine_full), rf = median(raw_full);
+    const double eb = median(engine_bare), rb = median(raw_bare);
+    const double et = median(engine_texts) * 1000, rt = median(raw_texts) * 1000;
+    std::printf("frame of %d model_draw (test.x, %zu materials) + 2 text_draw, %dx%d, median of %d rounds of %d frames\n",
+                draws_per_frame, raw.materials.size(), side, side, rounds, frames_per_round);
+    std::printf("frame   engine (vtable)                  %9.3f ms\n", ef);
+    std::printf("frame   raw d3d8 + d3dx9 text            %9.3f ms\n", rf);
+    std::printf("frame   ratio engine / raw               %9.3f   (goal: at most 1.05)\n", ef / rf);
+    std::printf("models  engine frame without text        %9.3f ms\n", eb);
+    std::printf("models  raw d3d8 frame without text      %9.3f ms\n", rb);
+    std::printf("models  ratio engine / raw               %9.3f\n", eb / rb);
+    std::printf("text    engine 2 x text_draw             %9.1f us\n", et);
+    std::printf("text    d3dx9 2 x ID3DXFont::DrawText    %9.1f us\n", rt);
+    std::printf("text    ratio engine / d3dx9             %9.3f\n", et / rt);
+    std::printf("allocation functions watched in dx8engine.dll:");
+    for (const auto& w : watched) std::printf(" %s", w.c_str());
+    std::printf("\nallocations during %d measured frames: %ld\n", counted_frames, allocations);
+    for (const auto& [name, count] : by_function) std::printf("  %s: %ld\n", name.c_str(), count);
+
+    d3dx9_text_close(d3dx9);
+    SysFreeString(text_a);
+    SysFreeString(text_b);
+    SysFreeString(color);
+    raw = raw_model{};
+    device.Reset();
+    d3d8.Reset();
+    engine.close();
+    CoUninitialize();
+    return 0;
+}
