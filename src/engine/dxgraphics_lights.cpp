@@ -85,8 +85,7 @@ HRESULT dxgraphics::light_create_point(float* posx, float* posy, float* posz, fl
 // The ambient level: "&h" and the digits, converted as the automation runtime converts them.
 HRESULT dxgraphics::light_ambience(BSTR* color) {
     return call([&] {
-        const std::wstring digits = *color ? std::wstring(*color, SysStringLen(*color)) : std::wstring();
-        const LONG value = long_from_hex_text(L"&h" + digits);
+        const LONG value = long_from_hex_text(L"&h", *color);
         com::check(com::need(declarations().d3ddevice).SetRenderState(D3DRS_AMBIENT, static_cast<DWORD>(value)),
                    L"Direct3DDevice8.SetRenderState");
     });

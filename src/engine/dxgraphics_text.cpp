@@ -34,8 +34,7 @@ bool alignment_flag(SHORT value, DWORD first, DWORD second, DWORD third, DWORD& 
 
 HRESULT dxgraphics::text_draw(BSTR* text, SHORT* top, SHORT* left, BSTR* hexcolor) {
     return call([&] {
-        const std::wstring digits = *hexcolor ? std::wstring(*hexcolor, SysStringLen(*hexcolor)) : std::wstring();
-        const auto color = static_cast<D3DCOLOR>(long_from_hex_text(L"&HFF" + digits));
+        const auto color = static_cast<D3DCOLOR>(long_from_hex_text(L"&HFF", *hexcolor));
         DWORD vertical = 0, horizontal = 0;
         const bool known = alignment_flag(*top, DT_TOP, DT_VCENTER, DT_BOTTOM, vertical) &&
                            alignment_flag(*left, DT_LEFT, DT_CENTER, DT_RIGHT, horizontal);

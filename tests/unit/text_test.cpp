@@ -44,6 +44,25 @@ TEST_F(Text, ColourTextConvertsAsTheRuntimeConvertsHexText) {
     EXPECT_TRUE(log->calls().empty());
 }
 
+TEST_F(Text, ColourTextOfAnyLengthReadsUpToItsFirstNullCharacter) {
+    open_device();
+    auto drawn_colour = [&](const std::wstring& digits) {
+        BSTR text = SysAllocString(L"x"), color = SysAllocStringLen(digits.data(), static_cast<UINT>(digits.size()));
+        SHORT top = 0, left = 0;
+        HRESULT hr = g->text_draw(&text, &top, &left, &color);
+        SysFreeString(text);
+        SysFreeString(color);
+        return hr == S_OK ? last().substr(0, last().find(",\"")) : "failed " + std::to_string(hr);
+    };
+    EXPECT_EQ(drawn_colour(L"12"), drawn_colour(std::wstring(L"12\0FF", 5)));
+    EXPECT_EQ(drawn_colour(L""), drawn_colour(std::wstring(L"\0", 1)));
+    // Long texts, put together on the heap rather than on the stack, convert alike.
+    for (size_t zeros : {55, 59, 60, 61, 200})
+        EXPECT_EQ("failed " + std::to_string(com::error_overflow), drawn_colour(std::wstring(zeros, L'0') + L"1"))
+            << zeros;
+    EXPECT_EQ(drawn_colour(L"5"), drawn_colour(std::wstring(L"5\0", 2) + std::wstring(100, L'7')));
+}
+
 TEST_F(Text, AlignmentsOutsideZeroToTwoAreATypeMismatch) {
     open_device();
     for (auto [top, left] : {std::pair<SHORT, SHORT>{3, 0}, {-1, 0}, {0, 3}, {0, -1}})
