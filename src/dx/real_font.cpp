@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dx/real_mesh.h"
 #include "dx/ref_counted.h"
 
 namespace dx {
@@ -145,6 +146,7 @@ public:
         if (vertices_.empty()) return S_OK;
 
         saved_state saved(device_);
+        forget_mesh_binding(device_);  // the stream and vertex format change under the mesh
         IDirect3DDevice8* d = device_;
         d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
         d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);

@@ -1,6 +1,7 @@
 #include "dx/real_mesh.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <numeric>
@@ -28,6 +29,16 @@ struct subset {
     UINT face_count = 0;
 };
 
+// Which mesh's vertex buffer, index buffer and vertex format a device holds, as the last mesh
+// drawn bound them. A mesh drawn again, subset after subset and model after model, binds
+// nothing again; everything else that binds its own on a device forgets this first.
+struct mesh_binding {
+    IDirect3DDevice8* device = nullptr;
+    unsigned long long mesh = 0;  // 0: none known
+};
+thread_local mesh_binding bound;
+std::atomic<unsigned long long> last_mesh_id{0};
+
 class real_mesh final : public ref_counted<D3DXMesh> {
 public:
     real_mesh(ComPtr<Direct3DDevice8> owner, IDirect3DDevice8* device) : owner_(std::move(owner)), device_(device) {}
@@ -35,12 +46,15 @@ public:
     HRESULT DrawSubset(DWORD attribute) override {
         if (attribute >= subsets_.size() || subsets_[attribute].face_count == 0) return S_OK;
         const subset& s = subsets_[attribute];
-        HRESULT hr = device_->SetStreamSource(0, vertices_.Get(), stride_);
-        if (SUCCEEDED(hr)) hr = device_->SetIndices(indices_.Get(), 0);
-        if (SUCCEEDED(hr)) hr = device_->SetVertexShader(fvf_);
-        if (SUCCEEDED(hr))
-            hr = device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
-        return hr;
+        if (bound.device != device_ || bound.mesh != id_) {
+            forget_mesh_binding(device_);
+            HRESULT hr = device_->SetStreamSource(0, vertices_.Get(), stride_);
+            if (SUCCEEDED(hr)) hr = device_->SetIndices(indices_.Get(), 0);
+            if (SUCCEEDED(hr)) hr = device_->SetVertexShader(fvf_);
+            if (FAILED(hr)) return hr;
+            bound = {device_, id_};
+        }
+        return device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
     }
 
     HRESULT build(const xfile::mesh& m, DWORD options) {
@@ -97,6 +111,7 @@ public:
 private:
     ComPtr<Direct3DDevice8> owner_;  // keeps the device alive
     IDirect3DDevice8* device_;
+    const unsigned long long id_ = ++last_mesh_id;  // never reused, unlike an address
     ComPtr<IDirect3DVertexBuffer8> vertices_;
     ComPtr<IDirect3DIndexBuffer8> indices_;
     DWORD fvf_ = 0;
@@ -134,6 +149,10 @@ std::wstring widen(const std::string& s) {
 }
 
 }  // namespace
+
+void forget_mesh_binding(IDirect3DDevice8* device) noexcept {
+    if (bound.device == device) bound = {};
+}
 
 bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstring* detail) {
     HANDLE h = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -2,6 +2,7 @@
 // managed vertex and index buffers grouped by attribute id, and the material buffer.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "dx/graphics.h"
 
@@ -12,6 +13,10 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
                        std::wstring* detail);
 HRESULT real_material(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out);
 HRESULT real_texture_name(D3DXBuffer* materials, LONG index, std::wstring* out);
+
+// Makes the next mesh drawn on the device bind its buffers again: called by whatever else
+// binds its own stream, indices or vertex format on the device.
+void forget_mesh_binding(IDirect3DDevice8* device) noexcept;
 
 // Reads a whole file; false with detail set when it cannot.
 bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstring* detail);

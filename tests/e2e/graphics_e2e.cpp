@@ -406,6 +406,49 @@ TEST_F(ModelClient, ASpotLightAddsItsColourAndBlacksNothingOut) {
     EXPECT_GT(both.blue, white.blue + 20) << "blue " << both.blue << " against " << white.blue;
 }
 
+// Two different meshes drawn one after the other, with text between them, each show as when
+// drawn alone: every mesh binds its own buffers once another mesh or the text bound theirs.
+TEST_F(ModelClient, EachMeshDrawsItsOwnBuffersWhateverWasDrawnBefore) {
+    BSTR folder = SysAllocString(corpus_folder().c_str()), file = SysAllocString(L"test_cube_text.x");
+    HRESULT hr = g->model_load(&folder, &file);
+    SysFreeString(folder);
+    SysFreeString(file);
+    ASSERT_EQ(S_OK, hr);
+    SHORT model = 0, cube = 1;
+    float zero = 0, away = 1000;
+    ASSERT_EQ(S_OK, g->model_move(&cube, &zero, &zero, &zero));
+    // A frame of draws in order; each index drawn at the origin or moved out of sight.
+    auto picture = [&](std::vector<std::pair<SHORT, bool>> draws) {
+        for (int i = 0; i < frames_per_picture; ++i) {
+            EXPECT_EQ(S_OK, g->scene_begin());
+            for (auto [index, seen] : draws) {
+                SHORT n = index;
+                if (n < 0) {
+                    BSTR t = SysAllocString(L"xy"), c = SysAllocString(L"FFFFFF");
+                    SHORT corner = 0;
+                    EXPECT_EQ(S_OK, g->text_draw(&t, &corner, &corner, &c));
+                    SysFreeString(t);
+                    SysFreeString(c);
+                    continue;
+                }
+                EXPECT_EQ(S_OK, g->model_move(&n, seen ? &zero : &away, &zero, &zero));
+                EXPECT_EQ(S_OK, g->model_draw(&n));
+            }
+            EXPECT_EQ(S_OK, g->scene_end());
+            client_window::pump();
+        }
+        return read_client(win.hwnd);
+    };
+    constexpr SHORT text = -1;
+    const auto cube_alone = picture({{text, true}, {cube, true}});
+    const auto model_alone = picture({{text, true}, {model, true}});
+    ASSERT_NE(cube_alone, model_alone);
+    EXPECT_EQ(cube_alone, picture({{model, false}, {text, true}, {cube, true}}));
+    EXPECT_EQ(cube_alone, picture({{model, false}, {cube, true}, {text, true}}));
+    EXPECT_EQ(model_alone, picture({{cube, false}, {model, true}, {text, true}}));
+    EXPECT_EQ(model_alone, picture({{model, true}, {cube, false}, {model, false}, {text, true}}));
+}
+
 TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
     auto solid = summarise(frame_with_model());
     ASSERT_EQ(S_OK, g->engine_render_wireframe_mode());
