@@ -18,6 +18,26 @@ start_wine_services
 "$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
 xfiles=$(cd "$root/../shared/xfiles" && pwd)
 XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
+
+# The engine's own frame cost and late binding. Wine's Direct3D runs its GL work on a thread
+# of its own by default (CSMT); every wait for that thread then costs whatever the scheduler
+# of a busy machine makes it cost, which swamps the few microseconds these figures are about.
+# So they run with Direct3D on the calling thread, set for these two programs alone, and the
+# frame benchmark once more with Wine's default. Mesa's llvmpipe rasterises on the calling
+# thread too (LP_NUM_THREADS=0): each side then pays for its own pixels at its own Present
+# instead of for whatever the rasteriser threads are still doing for the other.
+app_d3d() { echo "HKCU\Software\Wine\AppDefaults\$1\Direct3D"; }
+for program in frame_cost_bench.exe dispatch_bench.exe; do
+  "$loader" reg add "$(app_d3d $program)" /v csmt /t REG_DWORD /d 0 /f >/dev/null
+done
+echo "frame cost, Direct3D on the calling thread:"
+XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
+echo "late binding, Direct3D on the calling thread:"
+XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_bench.exe" 30
+"$loader" reg delete "$(app_d3d frame_cost_bench.exe)" /f >/dev/null
+echo "frame cost, Wine's default Direct3D (its own command thread):"
+XFILES=$xfiles "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
+"$loader" reg delete "$(app_d3d dispatch_bench.exe)" /f >/dev/null
 cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
 cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
 "$build/bench-native/parser_bench" "$xfiles" 20
