@@ -16,16 +16,22 @@ bool same_name(const wchar_t* a, const wchar_t* b) {
     return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-// Variants for the converted arguments and the result, cleared on every way out.
+// Variants for the converted arguments, the first count of them in use and cleared on every
+// way out; the rest are never touched.
 struct variant_set {
     std::array<VARIANT, max_params> v;
-    variant_set() {
-        for (auto& x : v) VariantInit(&x);
+    UINT count;
+    explicit variant_set(UINT n) : count(n) {
+        for (UINT i = 0; i < count; ++i) V_VT(&v[i]) = VT_EMPTY;
     }
     ~variant_set() {
-        for (auto& x : v) VariantClear(&x);
+        for (UINT i = 0; i < count; ++i) VariantClear(&v[i]);
     }
 };
+
+// Whether a value of this type is copied bit for bit, as VariantChangeTypeEx copies a
+// variant that already has the type asked for.
+bool plain_value(VARTYPE vt) { return vt == VT_I2 || vt == VT_I4 || vt == VT_R4 || vt == VT_BOOL; }
 
 HRESULT set_default(VARIANT& out, const param_desc& p) {
     V_VT(&out) = p.vt;
@@ -162,7 +168,7 @@ HRESULT invoke(const interface_desc& desc, IDispatch* self, DISPID id, LCID lcid
         }
     }
 
-    variant_set args;
+    variant_set args(n);
     for (UINT i = 0; i < n; ++i) {
         const param_desc& p = m->params[i];
         VARIANT* s = inner(source[i]);
@@ -174,6 +180,9 @@ HRESULT invoke(const interface_desc& desc, IDispatch* self, DISPID id, LCID lcid
                 return DISP_E_PARAMNOTFOUND;
             }
             hr = set_default(args.v[i], p);
+        } else if (V_VT(s) == p.vt && plain_value(p.vt)) {
+            args.v[i] = *s;  // already the parameter's type: nothing to convert
+            hr = S_OK;
         } else {
             hr = VariantChangeTypeEx(&args.v[i], s, lcid, 0, p.vt);
             if (FAILED(hr)) {

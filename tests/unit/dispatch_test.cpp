@@ -158,6 +158,57 @@ TEST_F(Dispatch, ByReferenceVariablesReceiveWhatTheMethodLeft) {
     EXPECT_EQ(5, V_I4(&plain));
 }
 
+TEST_F(Dispatch, ArgumentsOfTheParameterTypeArriveAsTheyAreAndByValueOnesStayTheCallers) {
+    constexpr DISPID model_move = 0x6003000E;
+    g->write_back = true;
+    auto i2 = [](SHORT v) {
+        VARIANT x;
+        V_VT(&x) = VT_I2;
+        V_I2(&x) = v;
+        return x;
+    };
+    auto r4 = [](float v) {
+        VARIANT x;
+        V_VT(&x) = VT_R4;
+        V_R4(&x) = v;
+        return x;
+    };
+    VARIANT index = i2(-7), x = r4(0.1f), y = r4(-2.5f), z = r4(3e38f);
+    EXPECT_EQ(S_OK, call(model_move, {&index, &x, &y, &z}));
+    EXPECT_EQ(L"model_move(-7,0.1,-2.5,3e+38)", g->last);
+    EXPECT_EQ(-7, V_I2(&index));
+    EXPECT_EQ(0.1f, V_R4(&x));
+    EXPECT_EQ(3e38f, V_R4(&z));
+
+    // The same values in script variables: each receives what the method left, in its type.
+    variant vars[4];
+    VARIANT refs[4];
+    const VARIANT values[4] = {index, x, y, z};
+    std::vector<VARIANT*> args;
+    for (int i = 0; i < 4; ++i) {
+        static_cast<VARIANT&>(vars[i]) = values[i];  // numbers: nothing to copy deeply
+        V_VT(&refs[i]) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&refs[i]) = &vars[i];
+        args.push_back(&refs[i]);
+    }
+    EXPECT_EQ(S_OK, call(model_move, args));
+    EXPECT_EQ(L"model_move(-7,0.1,-2.5,3e+38)", g->last);
+    ASSERT_EQ(VT_I2, V_VT(&vars[0]));
+    EXPECT_EQ(-6, V_I2(&vars[0]));
+    ASSERT_EQ(VT_R4, V_VT(&vars[2]));
+    EXPECT_EQ(-2.0f, V_R4(&vars[2]));
+
+    // A Long and a Boolean of their parameters' types.
+    VARIANT window = i4(-123456);
+    EXPECT_EQ(S_OK, call(engine_load, {&window}));
+    EXPECT_EQ(L"engine_load(-123456)", g->last);
+    VARIANT on;
+    V_VT(&on) = VT_BOOL;
+    V_BOOL(&on) = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, call(b_running, {&on}, {DISPID_PROPERTYPUT}, nullptr, DISPATCH_PROPERTYPUT));
+    EXPECT_EQ(L"put_bRunning(-1)", g->last);
+}
+
 TEST_F(Dispatch, FunctionsReturnTheirResultAndPropertiesGetAndLet) {
     VARIANT f;
     V_VT(&f) = VT_R4;
