@@ -95,19 +95,19 @@ matrix multiply(const matrix& a, const matrix& b) {
   return r;
 }
 
-mesh triangulate(const polygon_mesh& in) {
+mesh triangulate(polygon_mesh&& in) {
   mesh out;
-  out.positions = in.positions;
-  out.texcoords = in.texcoords;
-  out.colors = in.colors;
-  out.materials = in.materials;
-  std::vector<std::uint32_t> corners = in.corners;
+  out.positions = std::move(in.positions);
+  out.texcoords = std::move(in.texcoords);
+  out.colors = std::move(in.colors);
+  out.materials = std::move(in.materials);
+  std::vector<std::uint32_t> corners = std::move(in.corners);
 
   if (!in.normal_corners.empty()) {
     // A vertex keeps the first normal a face gives it; each further distinct normal makes a copy
     // of the vertex, appended in the order the faces ask for it.
     const std::vector<std::uint32_t> first = first_equal_normals(in.normals);
-    std::vector<std::uint32_t> normal_of(in.positions.size(), none);
+    std::vector<std::uint32_t> normal_of(out.positions.size(), none);
     std::vector<std::uint32_t> origin;  // source vertex of every copy
     std::unordered_map<std::uint64_t, std::uint32_t> copies;  // (vertex, normal) -> copy
     for (std::size_t i = 0; i < corners.size(); ++i) {

@@ -43,9 +43,10 @@ struct frame_node {
   matrix local = identity_matrix();
 };
 
-// Turns a polygon mesh into triangles, one vertex per distinct position and normal pair.
-// Throws parse_error if the result would need more than 2^32 - 1 vertices.
-mesh triangulate(const polygon_mesh& in);
+// Turns a polygon mesh into triangles, one vertex per distinct position and normal pair; takes
+// over in's vertex data rather than copying it. Throws parse_error if the result would need more
+// than 2^32 - 1 vertices.
+mesh triangulate(polygon_mesh&& in);
 
 // Places every mesh by its frame chain and merges them, offsetting vertex indices and material
 // ids; supplies the default material described in xfile.h. meshes must not be empty.

@@ -36,9 +36,7 @@ class cursor {
 
   // Throws unless at least n bytes are left; `what` names the item being read.
   void need(std::size_t n, const char* what) const {
-    if (n > remaining())
-      throw parse_error(std::string("truncated ") + what + ": needs " + std::to_string(n) + " bytes at byte " +
-                        std::to_string(offset()) + ", " + std::to_string(remaining()) + " left");
+    if (n > remaining()) truncated(n, what);
   }
   // Consumes n bytes and returns a pointer to the first of them.
   const std::uint8_t* take(std::size_t n, const char* what) {
@@ -78,6 +76,12 @@ class cursor {
   }
 
  private:
+  // Throws the error of need(); kept out of line so that need() stays small enough to inline.
+  [[noreturn]] __attribute__((noinline, cold)) void truncated(std::size_t n, const char* what) const {
+    throw parse_error(std::string("truncated ") + what + ": needs " + std::to_string(n) + " bytes at byte " +
+                      std::to_string(offset()) + ", " + std::to_string(remaining()) + " left");
+  }
+
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t base_;
