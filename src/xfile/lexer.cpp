@@ -1,6 +1,9 @@
 #include "lexer.h"
 
 #include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cstring>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -24,16 +27,94 @@ enum : std::uint16_t {
   bin_template = 31,
 };
 
-// Returns true for the bytes the text form treats as blanks (NUL included, as the platform does).
-bool is_blank(std::uint8_t c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0;
-}
+// Character classes of the text form, looked up once per byte in the loops that scan runs.
+enum : std::uint8_t { blank_class = 1, word_class = 2, separator_class = 4 };
 
-// Returns true for bytes that may form names and numbers; bytes above 0x7f are allowed because
-// exporters write names in local code pages.
-bool is_word_char(std::uint8_t c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-         c == '+' || c == '.' || c >= 0x80;
+constexpr std::array<std::uint8_t, 256> make_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    // Blanks: NUL included, as the platform does.
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0) classes[c] |= blank_class;
+    // Bytes that may form names and numbers; bytes above 0x7f are allowed because exporters
+    // write names in local code pages.
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+        c == '+' || c == '.' || c >= 0x80)
+      classes[c] |= word_class;
+    if (c == ',' || c == ';') classes[c] |= separator_class;
+  }
+  return classes;
+}
+constexpr std::array<std::uint8_t, 256> classes = make_classes();
+
+bool is_blank(std::uint8_t c) { return classes[c] & blank_class; }
+bool is_word_char(std::uint8_t c) { return classes[c] & word_class; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads the common number forms at [begin, end) and gives what read_word makes of them: an
+// optional sign, then either digits alone, with at most 15 significant (an integer, exact), or
+// digits with a point and/or an exponent ("12.5", ".5", "5.", "-1e-3", "2.5E+04") whose value
+// is one multiplication or division of two doubles that hold their operands exactly. That single
+// rounding is the correct one, so the result is the very double std::from_chars gives. Returns
+// the number of bytes read, or 0 for every other form (more digits, larger exponents, a second
+// sign, "inf"...), which is left to the general path; the caller checks what follows.
+std::size_t scan_number(const char* begin, const char* end, lexer::number& out) {
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+  // Arithmetic in wider registers (x87) would round twice: leave every number to from_chars.
+  (void)begin, (void)end, (void)out;
+  return 0;
+#else
+  const char* p = begin;
+  bool negative = false;
+  if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  std::uint64_t mantissa = 0;
+  int significant = 0;  // digits in mantissa, leading zeros not counted
+  int scale = 0;        // the value is mantissa * 10^scale
+  bool any_digit = false, real = false;
+  auto digit = [&](char c) {
+    any_digit = true;
+    if (mantissa == 0 && c == '0') return true;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+    return ++significant <= 19;  // 19 digits always fit in 64 bits
+  };
+  for (; p != end && is_digit(*p); ++p)
+    if (!digit(*p)) return 0;
+  if (p != end && *p == '.') {
+    real = true;
+    for (++p; p != end && is_digit(*p); ++p, --scale)
+      if (!digit(*p)) return 0;
+  }
+  if (!any_digit) return 0;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    real = true;
+    ++p;
+    bool negative_exponent = false;
+    if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+    int exponent = 0, exponent_digits = 0;
+    for (; p != end && is_digit(*p); ++p) {
+      if (++exponent_digits > 4) return 0;
+      exponent = exponent * 10 + (*p - '0');
+    }
+    if (exponent_digits == 0) return 0;
+    scale += negative_exponent ? -exponent : exponent;
+  }
+  double value = 0;
+  if (!real) {
+    if (significant > 15) return 0;
+    value = static_cast<double>(mantissa);
+  } else if (mantissa != 0) {
+    if (mantissa > (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return 0;
+    const double m = static_cast<double>(mantissa);
+    value = scale < 0 ? m / exact_powers_of_ten[-scale] : m * exact_powers_of_ten[scale];
+  }
+  out.value = negative ? -value : value;
+  out.integer = !real;
+  out.negative = !real && negative && mantissa != 0;
+  return static_cast<std::size_t>(p - begin);
+#endif
 }
 
 // Returns true for a well-formed GUID body: 8-4-4-4-12 hexadecimal digits.
@@ -82,6 +163,114 @@ const token& lexer::peek() {
 
 std::size_t lexer::remaining() const { return has_peeked_ ? peeked_remaining_ : in_.remaining(); }
 
+token lexer::next_value() {
+  for (;;) {
+    if (!has_peeked_ && !binary_) {
+      // The common case, separators straight in the text, without making tokens of them.
+      skip_blanks();
+      const std::uint8_t c = in_.peek();
+      if (!in_.at_end() && (c == ',' || c == ';')) {
+        in_.take(1, "separator");
+        continue;
+      }
+    }
+    const token t = next();
+    if (t.kind != token_kind::comma && t.kind != token_kind::semicolon) return t;
+  }
+}
+
+bool lexer::next_plain_number(number& n) {
+  if (has_peeked_) return false;
+  if (binary_) {
+    if (list_left_ == 0) return false;
+    --list_left_;
+    if (list_is_float_) {
+      n.value = float_bits_ == 64 ? in_.f64("float list") : static_cast<double>(in_.f32("float list"));
+      n.integer = false;
+    } else {
+      n.value = static_cast<double>(in_.u32("integer list"));
+      n.integer = true;
+    }
+    n.negative = false;
+    return true;
+  }
+  const std::uint8_t* p = in_.here();
+  const std::size_t size = in_.remaining();
+  std::size_t at = 0;
+  while (at < size && (classes[p[at]] & (blank_class | separator_class))) ++at;
+  const char* text = reinterpret_cast<const char*>(p);
+  const std::size_t length = scan_number(text + at, text + size, n);
+  // A number that runs on into more name characters ("1.5x", "1e999") is the general path's.
+  if (length == 0 || (at + length < size && is_word_char(p[at + length]))) return false;
+  in_.take(at + length, "number");
+  return true;
+}
+
+bool lexer::next_dword(std::uint32_t& value) {
+  if (has_peeked_) return false;
+  if (binary_) {
+    if (list_left_ == 0 || list_is_float_) return false;
+    --list_left_;
+    value = in_.u32("integer list");
+    return true;
+  }
+  // Plain digits only: signs, points and exponents are left to the general path, which reads
+  // them, or refuses them with a message.
+  const std::uint8_t* p = in_.here();
+  const std::size_t size = in_.remaining();
+  std::size_t at = 0;
+  while (at < size && (classes[p[at]] & (blank_class | separator_class))) ++at;
+  std::size_t end = at;
+  std::uint64_t whole = 0;
+  while (end < size && end - at < 10 && is_digit(static_cast<char>(p[end]))) whole = whole * 10 + (p[end++] - '0');
+  if (end == at || whole > 0xFFFFFFFFu || (end < size && is_word_char(p[end]))) return false;
+  in_.take(end, "number");
+  value = static_cast<std::uint32_t>(whole);
+  return true;
+}
+
+token lexer::skip_block() {
+  std::size_t depth = 1;
+  for (;;) {
+    if (!has_peeked_) {
+      if (!binary_) {
+        // Blanks, separators, words and braces are passed over in one run: whether the words are
+        // names or numbers does not matter here. Any other byte is left to next() below.
+        const std::uint8_t* p = in_.here();
+        const std::size_t size = in_.remaining();
+        std::size_t at = 0;
+        for (; at < size; ++at) {
+          const std::uint8_t c = p[at];
+          if (classes[c] & (blank_class | separator_class | word_class)) continue;
+          if (c == '{') {
+            ++depth;
+            continue;
+          }
+          if (c != '}') break;
+          if (--depth == 0) {
+            token brace;
+            brace.kind = token_kind::close_brace;
+            brace.offset = in_.offset() + at;
+            in_.take(at + 1, "brace");
+            return brace;
+          }
+        }
+        in_.take(at, "block");
+      } else if (list_left_ > 0) {
+        // The list's size was checked against the data when its count was read.
+        const std::uint64_t element = list_is_float_ ? static_cast<std::uint64_t>(float_bits_ / 8) : 4u;
+        in_.take(static_cast<std::size_t>(list_left_ * element), list_is_float_ ? "float list" : "integer list");
+        list_left_ = 0;
+        continue;
+      }
+    }
+    const token t = next();
+    if (t.kind == token_kind::open_brace) ++depth;
+    if (t.kind == token_kind::close_brace && --depth == 0) return t;
+    if (t.kind == token_kind::end) return t;
+  }
+}
+
 std::string lexer::describe(const token& t) {
   switch (t.kind) {
     case token_kind::end: return "end of file";
@@ -109,15 +298,45 @@ void lexer::fail(const std::string& message, const token& t) const {
   throw parse_error(message + " (at byte " + std::to_string(t.offset) + ")");
 }
 
+std::size_t lexer::word_length() const {
+  const std::uint8_t* p = in_.here();
+  const std::size_t n = in_.remaining();
+  std::size_t length = 0;
+  while (length < n && is_word_char(p[length])) ++length;
+  return length;
+}
+
+void lexer::skip_blanks() {
+  for (;;) {
+    const std::uint8_t* p = in_.here();
+    const std::size_t n = in_.remaining();
+    std::size_t length = 0;
+    while (length < n && is_blank(p[length])) ++length;
+    if (length < n && (p[length] == '#' || (p[length] == '/' && length + 1 < n && p[length + 1] == '/'))) {
+      // A comment runs to the end of its line; the line break is a blank of the next round.
+      const void* line_end = std::memchr(p + length, '\n', n - length);
+      in_.take(line_end ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(line_end) - p) : n, "comment");
+      continue;
+    }
+    in_.take(length, "blank");
+    return;
+  }
+}
+
 // Reads one word (a run of name characters) and classifies it as an integer, a real or a name.
 token lexer::read_word(std::size_t start) {
-  const std::uint8_t* begin = in_.here();
-  std::size_t length = 0;
-  while (length < in_.remaining() && is_word_char(in_.peek(length))) ++length;
-  in_.take(length, "word");
+  const std::size_t length = word_length();
+  const std::uint8_t* begin = in_.take(length, "word");
   token t;
   t.offset = start;
   t.text = std::string_view(reinterpret_cast<const char*>(begin), length);
+  number quick;
+  if (scan_number(t.text.data(), t.text.data() + length, quick) == length) {
+    t.kind = quick.integer ? token_kind::integer : token_kind::real;
+    t.value = quick.value;
+    t.negative = quick.negative;
+    return t;
+  }
   std::string_view digits = t.text;
   bool negative = false;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
@@ -125,12 +344,12 @@ token lexer::read_word(std::size_t start) {
     digits.remove_prefix(1);
   }
   const char first = t.text[0];
-  if (!(first == '-' || first == '+' || first == '.' || (first >= '0' && first <= '9'))) {
+  if (!(first == '-' || first == '+' || first == '.' || is_digit(first))) {
     t.kind = token_kind::name;
     return t;
   }
   bool all_digits = !digits.empty();
-  for (char c : digits) all_digits = all_digits && c >= '0' && c <= '9';
+  for (char c : digits) all_digits = all_digits && is_digit(c);
   if (all_digits) {
     // Whole numbers saturate well above 2^32, which is enough for every range check made on them.
     double value = 0;
@@ -160,59 +379,50 @@ token lexer::read_word(std::size_t start) {
 }
 
 token lexer::read_text() {
-  for (;;) {
-    token t;
-    t.offset = in_.offset();
-    if (in_.at_end()) return t;
-    const std::uint8_t c = in_.peek();
-    if (is_blank(c)) {
-      in_.take(1, "blank");
-      continue;
-    }
-    if (c == '#' || (c == '/' && in_.peek(1) == '/')) {
-      while (!in_.at_end() && in_.peek() != '\n') in_.take(1, "comment");
-      continue;
-    }
-    switch (c) {
-      case '{': in_.take(1, "brace"); t.kind = token_kind::open_brace; return t;
-      case '}': in_.take(1, "brace"); t.kind = token_kind::close_brace; return t;
-      case ',': in_.take(1, "comma"); t.kind = token_kind::comma; return t;
-      case ';': in_.take(1, "semicolon"); t.kind = token_kind::semicolon; return t;
-      case '[': case ']': case '(': case ')': in_.take(1, "bracket"); t.kind = token_kind::other; return t;
-      case '"': {
-        in_.take(1, "string");
-        std::size_t length = 0;
-        while (length < in_.remaining() && in_.peek(length) != '"') ++length;
-        if (length == in_.remaining()) fail("unterminated string", t);
-        t.text = std::string_view(reinterpret_cast<const char*>(in_.take(length, "string")), length);
-        in_.take(1, "string");
-        t.kind = token_kind::string;
-        return t;
-      }
-      case '<': {
-        in_.take(1, "GUID");
-        std::size_t length = 0;
-        while (length < in_.remaining() && length <= 36 && in_.peek(length) != '>') ++length;
-        std::string_view body(reinterpret_cast<const char*>(in_.here()), length);
-        if (length > 36 || length == in_.remaining() || !is_guid_text(body)) fail("malformed GUID", t);
-        in_.take(length + 1, "GUID");
-        t.kind = token_kind::guid;
-        return t;
-      }
-      default: break;
-    }
-    if (is_word_char(c)) return read_word(t.offset);
-    if (is_end_of_file_mark(in_.here(), in_.remaining())) {
-      in_.take(in_.remaining(), "end of file mark");
+  skip_blanks();
+  token t;
+  t.offset = in_.offset();
+  if (in_.at_end()) return t;
+  const std::uint8_t c = in_.peek();
+  switch (c) {
+    case '{': in_.take(1, "brace"); t.kind = token_kind::open_brace; return t;
+    case '}': in_.take(1, "brace"); t.kind = token_kind::close_brace; return t;
+    case ',': in_.take(1, "comma"); t.kind = token_kind::comma; return t;
+    case ';': in_.take(1, "semicolon"); t.kind = token_kind::semicolon; return t;
+    case '[': case ']': case '(': case ')': in_.take(1, "bracket"); t.kind = token_kind::other; return t;
+    case '"': {
+      in_.take(1, "string");
+      const void* quote = std::memchr(in_.here(), '"', in_.remaining());
+      if (!quote) fail("unterminated string", t);
+      const auto length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(quote) - in_.here());
+      t.text = std::string_view(reinterpret_cast<const char*>(in_.take(length, "string")), length);
+      in_.take(1, "string");
+      t.kind = token_kind::string;
       return t;
     }
-    char buffer[48];
-    if (c >= 0x20 && c < 0x7f)
-      std::snprintf(buffer, sizeof buffer, "unexpected character '%c'", c);
-    else
-      std::snprintf(buffer, sizeof buffer, "unexpected byte 0x%02x", c);
-    fail(buffer, t);
+    case '<': {
+      in_.take(1, "GUID");
+      std::size_t length = 0;
+      while (length < in_.remaining() && length <= 36 && in_.peek(length) != '>') ++length;
+      std::string_view body(reinterpret_cast<const char*>(in_.here()), length);
+      if (length > 36 || length == in_.remaining() || !is_guid_text(body)) fail("malformed GUID", t);
+      in_.take(length + 1, "GUID");
+      t.kind = token_kind::guid;
+      return t;
+    }
+    default: break;
   }
+  if (is_word_char(c)) return read_word(t.offset);
+  if (is_end_of_file_mark(in_.here(), in_.remaining())) {
+    in_.take(in_.remaining(), "end of file mark");
+    return t;
+  }
+  char buffer[48];
+  if (c >= 0x20 && c < 0x7f)
+    std::snprintf(buffer, sizeof buffer, "unexpected character '%c'", c);
+  else
+    std::snprintf(buffer, sizeof buffer, "unexpected byte 0x%02x", c);
+  fail(buffer, t);
 }
 
 token lexer::read_binary() {

@@ -42,6 +42,25 @@ class lexer {
 
   // Consumes and returns the next token.
   token next();
+  // Consumes ',' and ';' tokens and returns the next token of any other kind.
+  token next_value();
+  // Consumes the tokens up to and including the '}' that closes a block whose '{' has been
+  // consumed, and returns that brace; returns the end token when the data ends first. Tokens are
+  // checked as next() checks them, but words are not classified and binary lists not decoded.
+  token skip_block();
+  // A number as next() would give it.
+  struct number {
+    double value = 0;
+    bool integer = false;   // an integer token; otherwise a real
+    bool negative = false;  // integers: a leading minus sign on a non-zero value
+  };
+  // The quick path of the value loops: when the next token after any separators is a number in
+  // one of the common forms (or an element of a binary list), consumes it and returns true with
+  // what next_value() would have given. Otherwise returns false, leaving the token to
+  // next_value(), which decides, and describes it in a message where needed.
+  bool next_plain_number(number& n);
+  // As next_plain_number, for a whole number from 0 to 2^32 - 1 only.
+  bool next_dword(std::uint32_t& value);
   // Returns the next token without consuming it.
   const token& peek();
   // Returns the bytes not yet consumed, counting any peeked token as unconsumed.
@@ -59,6 +78,10 @@ class lexer {
   token read_text();
   token read_binary();
   token read_word(std::size_t start);
+  // Consumes blanks and comments of the text form.
+  void skip_blanks();
+  // Returns the length of the run of name characters at the read position.
+  std::size_t word_length() const;
 
   cursor in_;
   bool binary_;

@@ -159,13 +159,8 @@ class reader {
 
   // Consumes tokens up to the brace that closes the object h, whatever they contain.
   void skip_body(const object_header& h) {
-    std::size_t depth = 1;
-    while (depth > 0) {
-      const token t = lx_.next();
-      if (t.kind == token_kind::open_brace) ++depth;
-      if (t.kind == token_kind::close_brace) --depth;
-      if (t.kind == token_kind::end) unterminated(h, t);
-    }
+    const token t = lx_.skip_block();
+    if (t.kind == token_kind::end) unterminated(h, t);
   }
 
   // Skips a binary template declaration: its name, then a braced body.
@@ -251,15 +246,11 @@ class reader {
     meshes.push_back(std::move(copy));
   }
 
-  // Skips separators so that the next token is a value, a brace or a name.
-  void skip_separators() {
-    while (lx_.peek().kind == token_kind::comma || lx_.peek().kind == token_kind::semicolon) lx_.next();
-  }
-
   // Reads a DWORD value; `what` names it in messages.
   std::uint32_t read_dword(const char* what) {
-    skip_separators();
-    const token t = lx_.next();
+    std::uint32_t value;
+    if (lx_.next_dword(value)) return value;
+    const token t = lx_.next_value();
     if (t.kind != token_kind::integer) lx_.fail(std::string("expected ") + what + ", found " + lexer::describe(t), t);
     if (t.negative || t.value > 4294967295.0) lx_.fail(std::string(what) + " out of range: " + lexer::describe(t), t);
     return static_cast<std::uint32_t>(t.value);
@@ -267,8 +258,9 @@ class reader {
 
   // Reads a FLOAT value (an integer is accepted as one).
   float read_float(const char* what) {
-    skip_separators();
-    const token t = lx_.next();
+    lexer::number n;
+    if (lx_.next_plain_number(n)) return to_float(n.value);
+    const token t = lx_.next_value();
     if (t.kind != token_kind::integer && t.kind != token_kind::real)
       lx_.fail(std::string("expected ") + what + ", found " + lexer::describe(t), t);
     return to_float(t.value);
@@ -298,8 +290,7 @@ class reader {
         [&](const token& type) {
           object_header child = read_header(type);
           if (!iequals(child.type, "TextureFilename")) return skip_body(child);
-          skip_separators();
-          const token s = lx_.next();
+          const token s = lx_.next_value();
           if (s.kind != token_kind::string) lx_.fail("expected the texture file name, found " + lexer::describe(s), s);
           m.texture = std::string(s.text);
           skip_children(child);
@@ -348,7 +339,7 @@ class reader {
     placed_mesh placed;
     placed.has_material_list = pm.has_material_list;
     placed.frame = frame;
-    placed.geometry = triangulate(pm);
+    placed.geometry = triangulate(std::move(pm));
     if (!h.name.empty()) meshes_by_name_[h.name] = meshes.size();
     meshes.push_back(std::move(placed));
   }
