@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 
 #include "cursor.h"
 
@@ -21,16 +20,70 @@ std::uint32_t value_bits(float f) {
   return bits;
 }
 
+// Mixes the bits of a key so that the low bits, which pick a table slot, depend on all of them.
+std::size_t mix(std::uint64_t key) {
+  key ^= key >> 33;
+  key *= 0xFF51AFD7ED558CCDull;
+  key ^= key >> 33;
+  key *= 0xC4CEB9FE1A85EC53ull;
+  key ^= key >> 33;
+  return static_cast<std::size_t>(key);
+}
+
+// A hash set of indices into the caller's own arrays, for the look-ups of vertex splitting: open
+// addressing with linear probing, nothing ever removed, doubled when half full. hash_of(index)
+// gives the hash an index was filed under; `none` marks free slots.
+template <class HashOf>
+class index_table {
+ public:
+  explicit index_table(HashOf hash_of) : hash_of_(hash_of), slots_(16, none), mask_(15) {}
+
+  // Returns the stored index for which same(index) holds among those filed under hash; when there
+  // is none, files `index` and returns it.
+  template <class Same>
+  std::uint32_t find_or_add(std::size_t hash, std::uint32_t index, Same same) {
+    for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
+      std::uint32_t& slot = slots_[at];
+      if (slot == none) {
+        slot = index;
+        if (++size_ * 2 > slots_.size()) grow();
+        return index;
+      }
+      if (same(slot)) return slot;
+    }
+  }
+
+ private:
+  void grow() {
+    std::vector<std::uint32_t> old(slots_.size() * 2, none);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (std::uint32_t index : old) {
+      if (index == none) continue;
+      std::size_t at = hash_of_(index) & mask_;
+      while (slots_[at] != none) at = (at + 1) & mask_;
+      slots_[at] = index;
+    }
+  }
+
+  HashOf hash_of_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t mask_;
+  std::size_t size_ = 0;
+};
+
 // Maps every normal to the first normal of equal value (NaN equals nothing, as in the platform's
 // comparison), so that vertex splitting can look pairs up by index instead of walking chains.
 std::vector<std::uint32_t> first_equal_normals(const std::vector<std::array<float, 3>>& normals) {
-  struct key_hash {
-    std::size_t operator()(const std::array<std::uint32_t, 3>& k) const {
-      return (static_cast<std::size_t>(k[0]) * 0x9E3779B1u) ^ (static_cast<std::size_t>(k[1]) * 0x85EBCA77u) ^
-             (static_cast<std::size_t>(k[2]) * 0xC2B2AE3Du);
-    }
+  auto bits = [&](std::uint32_t i) {
+    const auto& n = normals[i];
+    return std::array<std::uint32_t, 3>{value_bits(n[0]), value_bits(n[1]), value_bits(n[2])};
   };
-  std::unordered_map<std::array<std::uint32_t, 3>, std::uint32_t, key_hash> seen;
+  auto hash = [&](std::uint32_t i) {
+    const std::array<std::uint32_t, 3> key = bits(i);
+    return mix(((static_cast<std::uint64_t>(key[0]) << 32) | key[1]) ^ mix(key[2]));
+  };
+  index_table seen(hash);
   std::vector<std::uint32_t> first(normals.size());
   for (std::uint32_t i = 0; i < normals.size(); ++i) {
     const auto& n = normals[i];
@@ -38,7 +91,8 @@ std::vector<std::uint32_t> first_equal_normals(const std::vector<std::array<floa
       first[i] = i;
       continue;
     }
-    first[i] = seen.try_emplace({value_bits(n[0]), value_bits(n[1]), value_bits(n[2])}, i).first->second;
+    const std::array<std::uint32_t, 3> key = bits(i);
+    first[i] = seen.find_or_add(hash(i), i, [&](std::uint32_t j) { return bits(j) == key; });
   }
   return first;
 }
@@ -109,7 +163,12 @@ mesh triangulate(polygon_mesh&& in) {
     const std::vector<std::uint32_t> first = first_equal_normals(in.normals);
     std::vector<std::uint32_t> normal_of(out.positions.size(), none);
     std::vector<std::uint32_t> origin;  // source vertex of every copy
-    std::unordered_map<std::uint64_t, std::uint32_t> copies;  // (vertex, normal) -> copy
+    const auto first_copy = static_cast<std::uint32_t>(normal_of.size());
+    auto copy_hash = [](std::uint32_t vertex, std::uint32_t normal) {
+      return mix((static_cast<std::uint64_t>(vertex) << 32) | normal);
+    };
+    // Copies filed by their source vertex and normal.
+    index_table copies([&](std::uint32_t c) { return copy_hash(origin[c - first_copy], normal_of[c]); });
     for (std::size_t i = 0; i < corners.size(); ++i) {
       const std::uint32_t v = corners[i];
       const std::uint32_t n = first[in.normal_corners[i]];
@@ -118,17 +177,18 @@ mesh triangulate(polygon_mesh&& in) {
         continue;
       }
       if (normal_of[v] == n) continue;
-      const std::uint64_t key = (static_cast<std::uint64_t>(v) << 32) | n;
-      auto found = copies.find(key);
-      if (found != copies.end()) {
-        corners[i] = found->second;
-        continue;
-      }
       if (normal_of.size() >= none) throw parse_error("mesh needs more than 2^32 - 1 vertices");
-      const auto copy = static_cast<std::uint32_t>(normal_of.size());
+      const auto fresh = static_cast<std::uint32_t>(normal_of.size());
+      // Filed before the lookup, so that growing the table can hash the new copy too.
       normal_of.push_back(n);
       origin.push_back(v);
-      copies.emplace(key, copy);
+      const std::uint32_t copy = copies.find_or_add(copy_hash(v, n), fresh, [&](std::uint32_t c) {
+        return origin[c - first_copy] == v && normal_of[c] == n;
+      });
+      if (copy != fresh) {
+        normal_of.pop_back();
+        origin.pop_back();
+      }
       corners[i] = copy;
     }
     for (std::uint32_t v : origin) {
@@ -142,6 +202,10 @@ mesh triangulate(polygon_mesh&& in) {
   }
 
   // Polygons become fans around their first corner, as the platform's loader cuts them.
+  std::size_t triangles = 0;
+  for (std::uint32_t count : in.face_sizes) triangles += count - 2;
+  out.triangles.reserve(triangles);
+  out.attributes.reserve(triangles);
   std::size_t at = 0;
   for (std::size_t f = 0; f < in.face_sizes.size(); ++f) {
     const std::uint32_t count = in.face_sizes[f];

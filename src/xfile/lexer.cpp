@@ -179,21 +179,7 @@ token lexer::next_value() {
   }
 }
 
-bool lexer::next_plain_number(number& n) {
-  if (has_peeked_) return false;
-  if (binary_) {
-    if (list_left_ == 0) return false;
-    --list_left_;
-    if (list_is_float_) {
-      n.value = float_bits_ == 64 ? in_.f64("float list") : static_cast<double>(in_.f32("float list"));
-      n.integer = false;
-    } else {
-      n.value = static_cast<double>(in_.u32("integer list"));
-      n.integer = true;
-    }
-    n.negative = false;
-    return true;
-  }
+bool lexer::next_text_number(number& n) {
   const std::uint8_t* p = in_.here();
   const std::size_t size = in_.remaining();
   std::size_t at = 0;
@@ -206,14 +192,7 @@ bool lexer::next_plain_number(number& n) {
   return true;
 }
 
-bool lexer::next_dword(std::uint32_t& value) {
-  if (has_peeked_) return false;
-  if (binary_) {
-    if (list_left_ == 0 || list_is_float_) return false;
-    --list_left_;
-    value = in_.u32("integer list");
-    return true;
-  }
+bool lexer::next_text_dword(std::uint32_t& value) {
   // Plain digits only: signs, points and exponents are left to the general path, which reads
   // them, or refuses them with a message.
   const std::uint8_t* p = in_.here();

@@ -58,9 +58,30 @@ class lexer {
   // one of the common forms (or an element of a binary list), consumes it and returns true with
   // what next_value() would have given. Otherwise returns false, leaving the token to
   // next_value(), which decides, and describes it in a message where needed.
-  bool next_plain_number(number& n);
+  bool next_plain_number(number& n) {
+    if (has_peeked_) return false;
+    if (list_left_ > 0) {
+      --list_left_;
+      n.integer = !list_is_float_;
+      n.negative = false;
+      if (!list_is_float_) n.value = static_cast<double>(in_.u32("integer list"));
+      else if (float_bits_ == 64) n.value = in_.f64("float list");
+      else n.value = static_cast<double>(in_.f32("float list"));
+      return true;
+    }
+    return !binary_ && next_text_number(n);
+  }
   // As next_plain_number, for a whole number from 0 to 2^32 - 1 only.
-  bool next_dword(std::uint32_t& value);
+  bool next_dword(std::uint32_t& value) {
+    if (has_peeked_) return false;
+    if (list_left_ > 0) {
+      if (list_is_float_) return false;
+      --list_left_;
+      value = in_.u32("integer list");
+      return true;
+    }
+    return !binary_ && next_text_dword(value);
+  }
   // Returns the next token without consuming it.
   const token& peek();
   // Returns the bytes not yet consumed, counting any peeked token as unconsumed.
@@ -78,6 +99,9 @@ class lexer {
   token read_text();
   token read_binary();
   token read_word(std::size_t start);
+  // The text form's part of next_plain_number and next_dword.
+  bool next_text_number(number& n);
+  bool next_text_dword(std::uint32_t& value);
   // Consumes blanks and comments of the text form.
   void skip_blanks();
   // Returns the length of the run of name characters at the read position.
