@@ -20,29 +20,20 @@ std::uint32_t value_bits(float f) {
   return bits;
 }
 
-// Mixes the bits of a key so that the low bits, which pick a table slot, depend on all of them.
-std::size_t mix(std::uint64_t key) {
-  key ^= key >> 33;
-  key *= 0xFF51AFD7ED558CCDull;
-  key ^= key >> 33;
-  key *= 0xC4CEB9FE1A85EC53ull;
-  key ^= key >> 33;
-  return static_cast<std::size_t>(key);
-}
-
 // A hash set of indices into the caller's own arrays, for the look-ups of vertex splitting: open
-// addressing with linear probing, nothing ever removed, doubled when half full. hash_of(index)
-// gives the hash an index was filed under; `none` marks free slots.
-template <class HashOf>
+// addressing with linear probing, nothing ever removed, doubled when half full. key_of(index)
+// gives the 64-bit key an index was filed under; `none` marks free slots.
+template <class KeyOf>
 class index_table {
  public:
-  explicit index_table(HashOf hash_of) : hash_of_(hash_of), slots_(16, none), mask_(15) {}
+  explicit index_table(KeyOf key_of) : key_of_(key_of), slots_(16, none), shift_(64 - 4) {}
 
-  // Returns the stored index for which same(index) holds among those filed under hash; when there
+  // Returns the stored index for which same(index) holds among those filed under key; when there
   // is none, files `index` and returns it.
   template <class Same>
-  std::uint32_t find_or_add(std::size_t hash, std::uint32_t index, Same same) {
-    for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
+  std::uint32_t find_or_add(std::uint64_t key, std::uint32_t index, Same same) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = slot_of(key);; at = (at + 1) & mask) {
       std::uint32_t& slot = slots_[at];
       if (slot == none) {
         slot = index;
@@ -54,21 +45,25 @@ class index_table {
   }
 
  private:
+  // Fibonacci hashing: the top bits of the product depend on every bit of the key.
+  std::size_t slot_of(std::uint64_t key) const { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+
   void grow() {
     std::vector<std::uint32_t> old(slots_.size() * 2, none);
     old.swap(slots_);
-    mask_ = slots_.size() - 1;
+    --shift_;
+    const std::size_t mask = slots_.size() - 1;
     for (std::uint32_t index : old) {
       if (index == none) continue;
-      std::size_t at = hash_of_(index) & mask_;
-      while (slots_[at] != none) at = (at + 1) & mask_;
+      std::size_t at = slot_of(key_of_(index));
+      while (slots_[at] != none) at = (at + 1) & mask;
       slots_[at] = index;
     }
   }
 
-  HashOf hash_of_;
+  KeyOf key_of_;
   std::vector<std::uint32_t> slots_;
-  std::size_t mask_;
+  int shift_;
   std::size_t size_ = 0;
 };
 
@@ -81,7 +76,7 @@ std::vector<std::uint32_t> first_equal_normals(const std::vector<std::array<floa
   };
   auto hash = [&](std::uint32_t i) {
     const std::array<std::uint32_t, 3> key = bits(i);
-    return mix(((static_cast<std::uint64_t>(key[0]) << 32) | key[1]) ^ mix(key[2]));
+    return ((static_cast<std::uint64_t>(key[0]) << 32) | key[1]) ^ (key[2] * 0xC2B2AE3D27D4EB4Full);
   };
   index_table seen(hash);
   std::vector<std::uint32_t> first(normals.size());
@@ -134,6 +129,23 @@ std::array<float, 3> transform_normal(const std::array<float, 3>& n, const std::
   return r;
 }
 
+// Transforms a mesh's positions and normals by the world matrix of its frame, if it has one.
+void place(placed_mesh& m, const std::vector<matrix>& world) {
+  if (m.frame < 0 || is_identity(world[m.frame])) return;
+  const matrix& w = world[m.frame];
+  const std::array<float, 9> n = normal_matrix(w);
+  for (auto& p : m.geometry.positions) p = transform_point(p, w);
+  for (auto& v : m.geometry.normals) v = transform_normal(v, n);
+}
+
+// Returns the material of meshes that the file gives none.
+material default_material() {
+  material fallback;
+  fallback.diffuse[0] = fallback.diffuse[1] = fallback.diffuse[2] = 0.5f;
+  fallback.specular[0] = fallback.specular[1] = fallback.specular[2] = 0.5f;
+  return fallback;
+}
+
 }  // namespace
 
 matrix identity_matrix() { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; }
@@ -165,7 +177,7 @@ mesh triangulate(polygon_mesh&& in) {
     std::vector<std::uint32_t> origin;  // source vertex of every copy
     const auto first_copy = static_cast<std::uint32_t>(normal_of.size());
     auto copy_hash = [](std::uint32_t vertex, std::uint32_t normal) {
-      return mix((static_cast<std::uint64_t>(vertex) << 32) | normal);
+      return (static_cast<std::uint64_t>(vertex) << 32) | normal;
     };
     // Copies filed by their source vertex and normal.
     index_table copies([&](std::uint32_t c) { return copy_hash(origin[c - first_copy], normal_of[c]); });
@@ -240,6 +252,16 @@ mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& fram
   if (vertices >= none) throw parse_error("merged mesh needs more than 2^32 - 1 vertices");
   const auto shared_default = static_cast<std::uint32_t>(listed_materials);
 
+  if (meshes.size() == 1) {
+    // A single mesh needs no offsets: it is placed by its frame and handed out whole, as the loop
+    // below would copy it.
+    placed_mesh& m = meshes.front();
+    place(m, world);
+    mesh out = std::move(m.geometry);
+    if (!m.has_material_list) out.materials.push_back(default_material());
+    return out;
+  }
+
   mesh out;
   out.positions.reserve(vertices);
   if (any_normals) out.normals.reserve(vertices);
@@ -252,13 +274,7 @@ mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& fram
     mesh& g = m.geometry;
     const auto base = static_cast<std::uint32_t>(out.positions.size());
     const std::size_t count = g.positions.size();
-    const bool moved = m.frame >= 0 && !is_identity(world[m.frame]);
-    if (moved) {
-      const matrix& w = world[m.frame];
-      const std::array<float, 9> n = normal_matrix(w);
-      for (auto& p : g.positions) p = transform_point(p, w);
-      for (auto& v : g.normals) v = transform_normal(v, n);
-    }
+    place(m, world);
     out.positions.insert(out.positions.end(), g.positions.begin(), g.positions.end());
     if (any_normals) {
       if (g.normals.empty()) out.normals.resize(out.normals.size() + count, {0, 0, 0});
@@ -279,12 +295,7 @@ mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& fram
     material_base += static_cast<std::uint32_t>(g.materials.size());
     g = mesh();  // free each part as soon as it is copied, to keep the peak low
   }
-  if (!any_list || any_without) {
-    material fallback;
-    fallback.diffuse[0] = fallback.diffuse[1] = fallback.diffuse[2] = 0.5f;
-    fallback.specular[0] = fallback.specular[1] = fallback.specular[2] = 0.5f;
-    out.materials.push_back(fallback);
-  }
+  if (!any_list || any_without) out.materials.push_back(default_material());
   return out;
 }
 
