@@ -53,23 +53,25 @@ class cursor {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
   }
   // Consumes a little-endian 32-bit unsigned integer.
-  std::uint32_t u32(const char* what) {
-    const std::uint8_t* p = take(4, what);
+  std::uint32_t u32(const char* what) { return le32(take(4, what)); }
+  // Consumes a little-endian IEEE single.
+  float f32(const char* what) { return le_f32(take(4, what)); }
+  // Consumes a little-endian IEEE double.
+  double f64(const char* what) { return le_f64(take(8, what)); }
+
+  // Decode values from bytes already taken.
+  static std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   }
-  // Consumes a little-endian IEEE single.
-  float f32(const char* what) {
-    std::uint32_t bits = u32(what);
+  static float le_f32(const std::uint8_t* p) {
+    const std::uint32_t bits = le32(p);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
   }
-  // Consumes a little-endian IEEE double.
-  double f64(const char* what) {
-    std::uint64_t low = u32(what);
-    std::uint64_t high = u32(what);
-    std::uint64_t bits = low | (high << 32);
+  static double le_f64(const std::uint8_t* p) {
+    const std::uint64_t bits = le32(p) | (static_cast<std::uint64_t>(le32(p + 4)) << 32);
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;

@@ -82,6 +82,19 @@ class lexer {
     }
     return !binary_ && next_text_dword(value);
   }
+  // When the next values are elements of a binary float list, consumes up to n of them and
+  // returns a pointer to their bytes, with their number in count; otherwise returns nullptr. The
+  // bytes decode with float_element().
+  const std::uint8_t* take_float_elements(std::size_t n, std::size_t& count) {
+    if (has_peeked_ || list_left_ == 0 || !list_is_float_) return nullptr;
+    count = n < list_left_ ? n : list_left_;
+    list_left_ -= static_cast<std::uint32_t>(count);
+    return in_.take(count * static_cast<std::size_t>(float_bits_ / 8), "float list");
+  }
+  // Returns element i of bytes from take_float_elements().
+  double float_element(const std::uint8_t* elements, std::size_t i) const {
+    return float_bits_ == 64 ? cursor::le_f64(elements + 8 * i) : static_cast<double>(cursor::le_f32(elements + 4 * i));
+  }
   // Returns the next token without consuming it.
   const token& peek();
   // Returns the bytes not yet consumed, counting any peeked token as unconsumed.

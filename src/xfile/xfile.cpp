@@ -15,6 +15,9 @@
 namespace xfile {
 namespace {
 
+// The value loops read vertex arrays as plain runs of floats.
+static_assert(sizeof(std::array<float, 3>) == 3 * sizeof(float) && sizeof(std::array<float, 2>) == 2 * sizeof(float));
+
 // Frames nested deeper than this are refused, so that a hostile file cannot exhaust the stack.
 constexpr int max_frame_depth = 256;
 constexpr std::size_t header_size = 16;
@@ -132,7 +135,7 @@ class reader {
       if (!h.name.empty()) materials_by_name_[h.name] = std::move(m);
     } else if (iequals(h.type, "FrameTransformMatrix") && frame >= 0) {
       matrix m;
-      for (float& v : m) v = read_float("FrameTransformMatrix value");
+      read_floats(m.data(), m.size(), "FrameTransformMatrix value");
       frames[frame].local = multiply(frames[frame].local, m);
       skip_children(h);
     } else {
@@ -266,6 +269,20 @@ class reader {
     return to_float(t.value);
   }
 
+  // Reads n FLOAT values into out: runs of a binary float list are decoded straight from the
+  // data, anything else value by value as read_float reads it.
+  void read_floats(float* out, std::size_t n, const char* what) {
+    for (std::size_t i = 0; i < n;) {
+      std::size_t count = 0;
+      if (const std::uint8_t* elements = lx_.take_float_elements(n - i, count)) {
+        for (std::size_t k = 0; k < count; ++k) out[i + k] = to_float(lx_.float_element(elements, k));
+        i += count;
+      } else {
+        out[i++] = read_float(what);
+      }
+    }
+  }
+
   // Throws unless `count` items of `numbers` values each can still be in the data, so that no
   // count in a file can make the reader allocate more than the file could fill.
   void check_count(std::uint64_t count, std::uint64_t numbers, const char* what) {
@@ -305,8 +322,7 @@ class reader {
     const std::uint32_t vertex_count = read_dword("Mesh vertex count");
     check_count(vertex_count, 3, "Mesh vertex count");
     pm.positions.resize(vertex_count);
-    for (auto& p : pm.positions)
-      for (float& v : p) v = read_float("Mesh vertex coordinate");
+    read_floats(reinterpret_cast<float*>(pm.positions.data()), 3 * pm.positions.size(), "Mesh vertex coordinate");
     const std::uint32_t face_count = read_dword("Mesh face count");
     check_count(face_count, 4, "Mesh face count");
     pm.face_sizes.resize(face_count);
@@ -349,8 +365,8 @@ class reader {
     const std::uint32_t count = read_dword("MeshNormals normal count");
     check_count(count, 3, "MeshNormals normal count");
     pm.normals.assign(count, {0, 0, 0});
+    read_floats(reinterpret_cast<float*>(pm.normals.data()), 3 * pm.normals.size(), "normal coordinate");
     for (auto& n : pm.normals) {
-      for (float& v : n) v = read_float("normal coordinate");
       const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
       if (length > 0 && std::isfinite(length))
         for (float& v : n) v /= length;
@@ -385,8 +401,7 @@ class reader {
                    std::to_string(pm.positions.size()) + " vertices",
                lx_.peek());
     pm.texcoords.resize(count);
-    for (auto& uv : pm.texcoords)
-      for (float& v : uv) v = read_float("texture coordinate");
+    read_floats(reinterpret_cast<float*>(pm.texcoords.data()), 2 * pm.texcoords.size(), "texture coordinate");
     skip_children(h);
   }
 
