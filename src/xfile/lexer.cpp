@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cfloat>
-#include <cstring>
 #include <cctype>
+#include <cfloat>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace xfile {
 namespace {
