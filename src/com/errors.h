@@ -43,6 +43,14 @@ auto& need(const Pointer& p) {
     return *p.Get();
 }
 
+// Fails with E_POINTER when an argument pointer is null: a C++ client calling through the
+// vtable can pass one where a script never does.
+template <class... Pointers>
+void need_arguments(const Pointers*... pointers) {
+    if (((pointers == nullptr) || ...))
+        throw error(E_POINTER, L"An argument is missing: a null pointer was passed where a value was expected");
+}
+
 // Records rich error information for the calling thread and returns hr.
 HRESULT report(HRESULT hr, const std::wstring& description, const wchar_t* source, REFIID iid) noexcept;
 

@@ -16,16 +16,25 @@ LONG dxgraphics::float_to_dword(float f) {
 }
 
 HRESULT dxgraphics::FloatToDWord(float* f, LONG* result) {
-    return call([&] { *result = float_to_dword(*f); });
+    return call([&] {
+        com::need_arguments(f, result);
+        *result = float_to_dword(*f);
+    });
 }
 
 // The camera only stores numbers; the frame cycle builds the view from them.
 HRESULT dxgraphics::camera_position(float* x, float* y, float* z) {
-    return call([&] { camera_eye = make_vector(*x, *y, *z); });
+    return call([&] {
+        com::need_arguments(x, y, z);
+        camera_eye = make_vector(*x, *y, *z);
+    });
 }
 
 HRESULT dxgraphics::camera_lookat(float* x, float* y, float* z) {
-    return call([&] { camera_target = make_vector(*x, *y, *z); });
+    return call([&] {
+        com::need_arguments(x, y, z);
+        camera_target = make_vector(*x, *y, *z);
+    });
 }
 
 HRESULT dxgraphics::set_fill_mode(DWORD mode) {

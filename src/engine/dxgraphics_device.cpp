@@ -17,7 +17,10 @@ bool supports_range_fog(dx::Direct3D8* d3d, BYTE adapter) {
 }  // namespace
 
 HRESULT dxgraphics::engine_load(LONG* framehwnd) {
-    return call([&] { frame_window = *framehwnd; });
+    return call([&] {
+        com::need_arguments(framehwnd);
+        frame_window = *framehwnd;
+    });
 }
 
 // Opens the device. Any failure ends the set-up at its step and is shown in a modal notice;
@@ -26,6 +29,7 @@ HRESULT dxgraphics::engine_Initialise(SHORT* window, SHORT* width, SHORT* height
                                       SHORT* antialiasing_samples, VARIANT_BOOL* fog_on, float* fog_start,
                                       float* fog_end) {
     return call([&] {
+        com::need_arguments(window, width, height, antialiasing_on, antialiasing_samples, fog_on, fog_start, fog_end);
         std::wstring failure;
         try {
             set_up_device(*window, *width, *height, *antialiasing_on, *antialiasing_samples, *fog_on, *fog_start,

@@ -43,6 +43,7 @@ HRESULT dxgraphics::light_create_spot(float* posx, float* posy, float* posz, flo
                                       float* r, float* g, float* b, LONG* innercircle, LONG* outercircle, LONG* range,
                                       VARIANT_BOOL* enabled) {
     return call([&] {
+        com::need_arguments(posx, posy, posz, dirx, diry, dirz, r, g, b, innercircle, outercircle, range, enabled);
         D3DLIGHT8 l{};
         l.Type = D3DLIGHT_SPOT;
         l.Diffuse = rgb(*r, *g, *b);
@@ -59,6 +60,7 @@ HRESULT dxgraphics::light_create_directional(float* posx, float* posy, float* po
                                              float* dirz, float* r, float* g, float* b, LONG* range,
                                              VARIANT_BOOL* enabled) {
     return call([&] {
+        com::need_arguments(posx, posy, posz, dirx, diry, dirz, r, g, b, range, enabled);
         D3DLIGHT8 l{};
         l.Type = D3DLIGHT_DIRECTIONAL;
         l.Diffuse = rgb(*r, *g, *b);
@@ -72,6 +74,7 @@ HRESULT dxgraphics::light_create_directional(float* posx, float* posy, float* po
 HRESULT dxgraphics::light_create_point(float* posx, float* posy, float* posz, float* range, float* Attenuation1,
                                        float* r, float* g, float* b, VARIANT_BOOL* enabled) {
     return call([&] {
+        com::need_arguments(posx, posy, posz, range, Attenuation1, r, g, b, enabled);
         D3DLIGHT8 l{};
         l.Type = D3DLIGHT_POINT;
         l.Diffuse = rgb(*r, *g, *b);
@@ -85,6 +88,7 @@ HRESULT dxgraphics::light_create_point(float* posx, float* posy, float* posz, fl
 // The ambient level: "&h" and the digits, converted as the automation runtime converts them.
 HRESULT dxgraphics::light_ambience(BSTR* color) {
     return call([&] {
+        com::need_arguments(color);
         const LONG value = long_from_hex_text(L"&h", *color);
         com::check(com::need(declarations().d3ddevice).SetRenderState(D3DRS_AMBIENT, static_cast<DWORD>(value)),
                    L"Direct3DDevice8.SetRenderState");
@@ -94,6 +98,7 @@ HRESULT dxgraphics::light_ambience(BSTR* color) {
 // Passes the switch to the device for any index, both values widened with their sign.
 HRESULT dxgraphics::light_switch(SHORT* enabled, SHORT* index) {
     return call([&] {
+        com::need_arguments(enabled, index);
         com::check(com::need(declarations().d3ddevice)
                        .LightEnable(static_cast<DWORD>(static_cast<LONG>(*index)), static_cast<LONG>(*enabled)),
                    L"Direct3DDevice8.LightEnable");
@@ -104,6 +109,7 @@ HRESULT dxgraphics::light_switch(SHORT* enabled, SHORT* index) {
 // light to the device.
 HRESULT dxgraphics::light_change_color(LONG* r, LONG* g, LONG* b, SHORT* index) {
     return call([&] {
+        com::need_arguments(r, g, b, index);
         if (*index < 0 || *index >= light_slots) com::raise(com::error_subscript);
         auto& l = lights[*index].light;
         l.Diffuse.r = static_cast<float>(*r);

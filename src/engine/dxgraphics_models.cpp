@@ -28,6 +28,7 @@ model_entry& slot_at(SHORT index) {
 // after a backslash.
 HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
     return call([&] {
+        com::need_arguments(path, xfilename);
         auto& s = declarations();
         auto& models = *s.models;
         int index = 0;
@@ -73,13 +74,17 @@ HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
 
 // Places a model: its world matrix becomes a pure translation, whether or not the slot holds one.
 HRESULT dxgraphics::model_move(SHORT* index, float* x, float* y, float* z) {
-    return call([&] { slot_at(*index).world = dx::matrix_translation(*x, *y, *z); });
+    return call([&] {
+        com::need_arguments(index, x, y, z);
+        slot_at(*index).world = dx::matrix_translation(*x, *y, *z);
+    });
 }
 
 // Draws a model with its world matrix, each subset with its material and its texture (an
 // empty entry clears stage 0).
 HRESULT dxgraphics::model_draw(SHORT* index) {
     return call([&] {
+        com::need_arguments(index);
         model_entry& slot = slot_at(*index);
         auto& device = com::need(declarations().d3ddevice);
         com::check(device.SetTransform(D3DTS_WORLDMATRIX(0), slot.world), L"Direct3DDevice8.SetTransform");

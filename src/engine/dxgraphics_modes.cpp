@@ -33,6 +33,7 @@ HRESULT dxgraphics::engine_get_display_modes() {
 
 HRESULT dxgraphics::show_display_mode(SHORT* number, BSTR* result, std::wstring display_mode::*field) {
     return call([&] {
+        com::need_arguments(number, result);
         const auto& table = declarations().display_modes;
         if (!table || *number < 0 || *number >= static_cast<long>(table->size())) com::raise(com::error_subscript);
         const std::wstring& text = (*table)[*number].*field;

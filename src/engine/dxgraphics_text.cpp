@@ -34,6 +34,7 @@ bool alignment_flag(SHORT value, DWORD first, DWORD second, DWORD third, DWORD& 
 
 HRESULT dxgraphics::text_draw(BSTR* text, SHORT* top, SHORT* left, BSTR* hexcolor) {
     return call([&] {
+        com::need_arguments(text, top, left, hexcolor);
         const auto color = static_cast<D3DCOLOR>(long_from_hex_text(L"&HFF", *hexcolor));
         DWORD vertical = 0, horizontal = 0;
         const bool known = alignment_flag(*top, DT_TOP, DT_VCENTER, DT_BOTTOM, vertical) &&
@@ -49,7 +50,10 @@ HRESULT dxgraphics::text_draw(BSTR* text, SHORT* top, SHORT* left, BSTR* hexcolo
 }
 
 HRESULT dxgraphics::text_change(SHORT* size, BSTR* fontname, VARIANT_BOOL* boldtext) {
-    return call([&] { make_font(*fontname ? *fontname : L"", *size, *boldtext); });
+    return call([&] {
+        com::need_arguments(size, fontname, boldtext);
+        make_font(*fontname ? *fontname : L"", *size, *boldtext);
+    });
 }
 
 // Describes the font in the standard font object (made on first use), then makes the

@@ -43,7 +43,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE engine_initialize(LONG* targetframe, BSTR* device) override {
         return call([&] {
-            if (!targetframe || !device) throw com::error(E_POINTER, com::describe(E_POINTER));
+            com::need_arguments(targetframe, device);
             auto& s = declarations();
             ComPtr<dx::DirectInput8> input;
             com::check(com::need(s.dx8).DirectInputCreate(&input), L"DirectX8.DirectInputCreate");
