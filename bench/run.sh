@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the engine, registers it in the private prefix and runs the benchmarks under Xvfb,
 # printing their figures and ratios: the 32-bit engine where this machine runs 32-bit
-# programs, the 64-bit one otherwise.
+# programs, the 64-bit one otherwise. SOAK_LIVES sets the soak's lives per kind (90).
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
 host32_check
@@ -38,6 +38,8 @@ XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_bench.exe" 
 echo "frame cost, Wine's default Direct3D (its own command thread):"
 XFILES=$xfiles "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
 "$loader" reg delete "$(app_d3d dispatch_bench.exe)" /f >/dev/null
+# Client lives one after another (SOAK_LIVES of each kind): growth per life, engine and raw d3d8.
+XFILES=$xfiles "$loader" "$build/$arch/bin/soak_bench.exe" "${SOAK_LIVES:-90}"
 cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
 cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
 "$build/bench-native/parser_bench" "$xfiles" 20
