@@ -67,6 +67,20 @@ private:
     creator create_;
 };
 
+// Keeps the library loaded until the process ends, from the first class object on. COM frees
+// an in-process server at the end of every apartment that used it (once it may unload) and
+// loads it again for the next; the C++ runtime linked into the DLL does not give back what it
+// allocated per load and per client thread when the DLL is unloaded, so a client that starts
+// and ends apartments over and over grew by tens of kilobytes each time. The engine state
+// still ends with each apartment; only the code stays.
+void keep_loaded() noexcept {
+    static LONG pinned = 0;
+    if (InterlockedExchange(&pinned, 1) != 0) return;
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&keep_loaded), &self);
+}
+
 }  // namespace
 
 void object_created() noexcept { InterlockedIncrement(&objects); }
@@ -103,6 +117,7 @@ HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out) noexcept {
     *out = nullptr;
     for (const auto& c : classes) {
         if (*c.clsid != clsid) continue;
+        keep_loaded();
         auto* factory = new (std::nothrow) class_factory(c.create);
         if (!factory) return E_OUTOFMEMORY;
         HRESULT hr = factory->QueryInterface(iid, out);
