@@ -458,4 +458,34 @@ TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
     EXPECT_LT(wire.lit, solid.lit / 4);
 }
 
+// Clients that come and go, each on a thread of its own apartment: COM frees the library at
+// the end of every apartment that may unload it; the library keeps itself loaded instead (an
+// unload and reload leaked what its runtime allocated every time), and each apartment still
+// gets a state of its own, made afresh and given up when it ends.
+TEST(ClientLives, TheLibraryStaysLoadedAsApartmentsEndAndServesTheNextOneAfresh) {
+    for (int life = 0; life < 3; ++life) {
+        HRESULT initialized = E_FAIL, unloaded = E_FAIL, again = E_FAIL;
+        std::thread client([&] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            {
+                auto m = create<iface::_dxmain>(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain);
+                auto g = create<iface::_dxgraphics>(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics);
+                if (m && g) {
+                    // A new apartment's state holds no Direct3D object until this one's initialize.
+                    again = g->engine_get_display_modes();
+                    initialized = m->initialize();
+                    if (SUCCEEDED(initialized)) initialized = g->engine_get_display_modes();
+                    unloaded = m->engine_unload();
+                }
+            }
+            CoUninitialize();
+        });
+        client.join();
+        EXPECT_EQ(static_cast<HRESULT>(0x800A005B), again) << "life " << life << " saw an earlier life's state";
+        EXPECT_EQ(S_OK, initialized) << "life " << life;
+        EXPECT_EQ(S_OK, unloaded) << "life " << life;
+        EXPECT_NE(nullptr, GetModuleHandleW(L"dx8engine.dll")) << "unloaded after life " << life;
+    }
+}
+
 }  // namespace
