@@ -8,12 +8,12 @@
 //   soak_bench [lives] [--kinds k1,k2,...] [--warm-up W] [--bound KB]
 //
 // Each kind runs in a process of its own, all at once. A kind is "engine" or "raw" with any
-// "-no-<step>" suffixes (steps: model, texture, light, font, frames), e.g. engine-no-font. The
-// growth is the slope over the lives after the first W (10 by default): the least-squares
-// slope, and the median of the slopes between every two lives (Theil-Sen), which a single step
-// of the heap's high-water mark does not move. With --bound, the program fails unless, by the
-// median slope, the engine grows by at most KB per life more than raw d3d8 doing the same work
-// (with and without the model, where both kinds ran) and keeps no more descriptors than it.
+// "-no-<step>" suffixes (steps: model, texture, light, font, frames, and for raw unbind), e.g.
+// engine-no-font. The growth is the slope over the lives after the first W (10 by default): the
+// least-squares slope, and the median of the slopes between every two lives (Theil-Sen), which a
+// single step of the heap's high-water mark does not move. With --bound, the program fails unless,
+// by the median slope, the engine grows by at most KB per life more than raw d3d8 doing the same
+// work (with and without the model, where both kinds ran) and keeps no more descriptors than it.
 //
 //   soak_bench --child <kind> <lives> <warm-up> <tag>    (how the program starts its children)
 #include <windows.h>
@@ -42,7 +42,8 @@ std::optional<kind> parse_kind(const std::wstring& name) {
                                                                  {L"texture", soak::step_texture},
                                                                  {L"light", soak::step_light},
                                                                  {L"font", soak::step_font},
-                                                                 {L"frames", soak::step_frames}};
+                                                                 {L"frames", soak::step_frames},
+                                                                 {L"unbind", soak::step_unbind}};
     kind k;
     size_t at = name.find(L"-no-");
     const std::wstring base = name.substr(0, at);

@@ -402,10 +402,12 @@ void raw_steps(const life_setup& setup, HWND window) {
             check(d->EndScene(), L"EndScene");
             check(d->Present(nullptr, nullptr, nullptr, nullptr), L"Present");
         }
-    // Nothing may stay bound to the device when it goes.
-    d->SetTexture(0, nullptr);
-    d->SetStreamSource(0, nullptr, 0);
-    d->SetIndices(nullptr, 0);
+    // Nothing stays bound to the device when it goes, as the engine's device wrapper does.
+    if (setup.steps & step_unbind) {
+        d->SetTexture(0, nullptr);
+        d->SetStreamSource(0, nullptr, 0);
+        d->SetIndices(nullptr, 0);
+    }
 }
 
 template <class Steps>

@@ -16,8 +16,9 @@ enum step : unsigned {
     step_light = 1u << 2,
     step_font = 1u << 3,
     step_frames = 1u << 4,
+    step_unbind = 1u << 5,  // raw only: textures and buffers unbound before the device goes
 };
-inline constexpr unsigned all_steps = step_model | step_texture | step_light | step_font | step_frames;
+inline constexpr unsigned all_steps = step_model | step_texture | step_light | step_font | step_frames | step_unbind;
 
 struct life_setup {
     std::wstring folder;  // where test.x and test.png lie, ending in a backslash
