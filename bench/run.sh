@@ -15,9 +15,16 @@ trap 'stop_xvfb; wineserver -k 2>/dev/null || true' EXIT
 start_xvfb
 start_wine_services
 "$loader" "$(system_dir_of "$arch")\\regsvr32.exe" /s "$(winpath "$build/$arch/bin/dx8engine.dll")"
-"$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
+# A benchmark that fails is named and the others still run; the script then exits with 1.
+failed=()
+bench() {
+  local status=0
+  "$@" || status=$?
+  [ "$status" -eq 0 ] || { echo "benchmark failed with exit $status: $*" >&2; failed+=("$*"); }
+}
+bench "$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
 xfiles=$(cd "$root/../shared/xfiles" && pwd)
-XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
+bench env XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
 
 # The engine's own frame cost and late binding. Wine's Direct3D runs its GL work on a thread
 # of its own by default (CSMT); every wait for that thread then costs whatever the scheduler
@@ -31,15 +38,16 @@ for program in frame_cost_bench.exe dispatch_bench.exe; do
   "$loader" reg add "$(app_d3d $program)" /v csmt /t REG_DWORD /d 0 /f >/dev/null
 done
 echo "frame cost, Direct3D on the calling thread:"
-XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
+bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
 echo "late binding, Direct3D on the calling thread:"
-XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_bench.exe" 30
-"$loader" reg delete "$(app_d3d frame_cost_bench.exe)" /f >/dev/null
+bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_bench.exe" 30
+"$loader" reg delete "$(app_d3d frame_cost_bench.exe)" /f >/dev/null || true
 echo "frame cost, Wine's default Direct3D (its own command thread):"
-XFILES=$xfiles "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
-"$loader" reg delete "$(app_d3d dispatch_bench.exe)" /f >/dev/null
+bench env XFILES=$xfiles "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
+"$loader" reg delete "$(app_d3d dispatch_bench.exe)" /f >/dev/null || true
 # Client lives one after another (SOAK_LIVES of each kind): growth per life, engine and raw d3d8.
-XFILES=$xfiles "$loader" "$build/$arch/bin/soak_bench.exe" "${SOAK_LIVES:-90}"
+bench env XFILES=$xfiles "$loader" "$build/$arch/bin/soak_bench.exe" "${SOAK_LIVES:-90}"
 cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
 cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
-"$build/bench-native/parser_bench" "$xfiles" 20
+bench "$build/bench-native/parser_bench" "$xfiles" 20
+[ "${#failed[@]}" -eq 0 ] || exit 1
