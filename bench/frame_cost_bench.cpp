@@ -24,7 +24,11 @@
 // Then the engine's own heap allocations over measured frames are counted by redirecting the
 // DLL's imports of the allocation functions (allocation_counter.h).
 //
-//   frame_cost_bench [rounds]      (XFILES names the folder of test.x and test.png)
+// The raw side's text runs on d3dx9's own device, so a raw frame with text also pays for
+// switching between two devices (two GL contexts under Wine), which the engine's single device
+// does not; "models" measures frames without text only, where both sides use one device each.
+//
+//   frame_cost_bench [rounds [models]]      (XFILES names the folder of test.x and test.png)
 #include <windows.h>
 #include <d3d8.h>
 #include <oleauto.h>
@@ -209,6 +213,8 @@ D3DLIGHT8 bench_light() {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    // "models": only frames without text, so that the raw side never switches to d3dx9's device.
+    const bool models_only = argc > 2 && std::strcmp(argv[2], "models") == 0;
     const char* xfiles = getenv("XFILES");
     if (!xfiles) {
         std::fprintf(stderr, "XFILES must name the folder of test.x\n");
@@ -367,6 +373,10 @@ int main(int argc, char** argv) {
     std::vector<double> engine_full, raw_full, engine_bare, raw_bare, engine_texts, raw_texts;
     for (int r = 0; r < rounds; ++r) {
         auto engine_round = [&] {
+            if (models_only) {
+                engine_bare.push_back(time_round(engine_frame_without_text));
+                return;
+            }
             engine_full.push_back(time_round(engine_frame));
             engine_bare.push_back(time_round(engine_frame_without_text));
             // The two strings alone, inside a frame whose edges are not timed.
@@ -375,6 +385,10 @@ int main(int argc, char** argv) {
             g->scene_end();
         };
         auto raw_round = [&] {
+            if (models_only) {
+                raw_bare.push_back(time_round(raw_frame_without_text));
+                return;
+            }
             raw_full.push_back(time_round(raw_frame));
             d3dx9_text_present(d3dx9);
             raw_bare.push_back(time_round(raw_frame_without_text));
@@ -409,18 +423,22 @@ int main(int argc, char** argv) {
     const double et = median(engine_texts) * 1000, rt = median(raw_texts) * 1000;
     std::printf("frame of %d model_draw (test.x, %zu materials) + 2 text_draw, %dx%d, median of %d rounds of %d frames each\n",
                 draws_per_frame, raw.materials.size(), side, side, rounds, frames_per_round);
-    std::printf("frame   engine (vtable)                  %9.3f ms\n", ef);
-    std::printf("frame   raw d3d8 + d3dx9 text            %9.3f ms\n", rf);
-    std::printf("frame   ratio engine / raw               %9.3f   (goal: at most 1.05)\n", ef / rf);
-    std::printf("frame   ratio of the fastest rounds          %9.3f   (what a busy machine adds, left out)\n",
-                fastest(engine_full) / fastest(raw_full));
+    if (!models_only) {
+        std::printf("frame   engine (vtable)                  %9.3f ms\n", ef);
+        std::printf("frame   raw d3d8 + d3dx9 text            %9.3f ms\n", rf);
+        std::printf("frame   ratio engine / raw               %9.3f   (goal: at most 1.05)\n", ef / rf);
+        std::printf("frame   ratio of the fastest rounds          %9.3f   (what a busy machine adds, left out)\n",
+                    fastest(engine_full) / fastest(raw_full));
+    }
     std::printf("models  engine frame without text        %9.3f ms\n", eb);
     std::printf("models  raw d3d8 frame without text      %9.3f ms\n", rb);
     std::printf("models  ratio engine / raw               %9.3f\n", eb / rb);
     std::printf("models  ratio of the fastest rounds          %9.3f\n", fastest(engine_bare) / fastest(raw_bare));
-    std::printf("text    engine 2 x text_draw             %9.1f us\n", et);
-    std::printf("text    d3dx9 2 x ID3DXFont::DrawText    %9.1f us\n", rt);
-    std::printf("text    ratio engine / d3dx9             %9.3f\n", et / rt);
+    if (!models_only) {
+        std::printf("text    engine 2 x text_draw             %9.1f us\n", et);
+        std::printf("text    d3dx9 2 x ID3DXFont::DrawText    %9.1f us\n", rt);
+        std::printf("text    ratio engine / d3dx9             %9.3f\n", et / rt);
+    }
     std::printf("allocation functions watched in dx8engine.dll:");
     for (const auto& w : watched) std::printf(" %s", w.c_str());
     std::printf("\nallocations during %d measured frames: %ld\n", counted_frames, allocations);

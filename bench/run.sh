@@ -39,6 +39,8 @@ for program in frame_cost_bench.exe dispatch_bench.exe; do
 done
 echo "frame cost, Direct3D on the calling thread:"
 bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
+echo "frame cost, models only (the raw side never switches to d3dx9's device), Direct3D on the calling thread:"
+bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60 models
 echo "late binding, Direct3D on the calling thread:"
 bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_bench.exe" 30
 "$loader" reg delete "$(app_d3d frame_cost_bench.exe)" /f >/dev/null || true
