@@ -69,14 +69,6 @@ protected:
     ComPtr<iface::_dxinput> input;
 };
 
-std::wstring error_description() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK) return L"";
-    bstr d;
-    info->GetDescription(d.out());
-    return d.str();
-}
-
 TEST_F(Arguments, ANullPointerFailsWithEPointerAndADescription) {
     call_each([](VARTYPE) -> void* { return nullptr; },
               [](HRESULT hr) {

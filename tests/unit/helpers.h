@@ -43,3 +43,12 @@ struct variant : VARIANT {
     variant(const variant&) = delete;
     variant& operator=(const variant&) = delete;
 };
+
+// The description of the calling thread's error information, or "" when there is none.
+inline std::wstring error_description() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK) return L"";
+    bstr d;
+    info->GetDescription(d.out());
+    return d.str();
+}

@@ -137,14 +137,6 @@ protected:
     std::vector<std::pair<ComPtr<IConnectionPoint>, DWORD>> connections;
 };
 
-std::wstring error_description() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK) return L"";
-    bstr d;
-    info->GetDescription(d.out());
-    return d.str();
-}
-
 TEST_F(Dxinput, EngineInitializeMakesDirectInputAndOpensTheKeyboardInOrder) {
     ASSERT_EQ(S_OK, open());
     EXPECT_EQ((calls{"DirectX8.DirectInputCreate", "DirectInput8#1.Release", "DirectInput8.CreateDevice(GUID_SysKeyboard)",
