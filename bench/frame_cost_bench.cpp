@@ -49,6 +49,7 @@
 #include "dx/real_mesh.h"
 #include "engine_client.h"
 #include "frame_cost.h"
+#include "raw_d3d8.h"
 #include "xfile/xfile.h"
 
 using Microsoft::WRL::ComPtr;
@@ -273,28 +274,9 @@ int main(int argc, char** argv) {
 
     // The raw side: a d3d8 device as the engine opens its own, in the engine's set-up state.
     HWND raw_window = make_window(L"raw d3d8", 100);
-    auto create8 = reinterpret_cast<IDirect3D8*(WINAPI*)(UINT)>(
-        GetProcAddress(LoadLibraryW(L"d3d8.dll"), "Direct3DCreate8"));
     ComPtr<IDirect3D8> d3d8;
-    if (create8) *d3d8.ReleaseAndGetAddressOf() = create8(D3D_SDK_VERSION);
-    if (!d3d8) {
-        std::fprintf(stderr, "d3d8 is not available\n");
-        return 1;
-    }
-    D3DDISPLAYMODE mode{};
-    d3d8->GetAdapterDisplayMode(0, &mode);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.Windowed = TRUE;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.BackBufferFormat = mode.Format;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
     ComPtr<IDirect3DDevice8> device;
-    if (FAILED(d3d8->CreateDevice(0, D3DDEVTYPE_HAL, raw_window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
-                                  device.GetAddressOf()))) {
-        std::fprintf(stderr, "the raw d3d8 device cannot be made\n");
-        return 1;
-    }
+    if (!open_raw_d3d8(raw_window, d3d8, device)) return 1;
     device->SetRenderState(D3DRS_LIGHTING, TRUE);
     device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     const D3DMATRIX identity = dx::matrix_identity();

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "engine_client.h"
+#include "raw_d3d8.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -77,23 +78,9 @@ int main(int argc, char** argv) {
 
     // The same frame work with raw d3d8 calls.
     HWND raw_window = make_window(L"raw d3d8", 700);
-    auto create8 = reinterpret_cast<IDirect3D8*(WINAPI*)(UINT)>(
-        GetProcAddress(LoadLibraryW(L"d3d8.dll"), "Direct3DCreate8"));
-    IDirect3D8* d3d8 = create8 ? create8(D3D_SDK_VERSION) : nullptr;
-    if (!d3d8) {
-        std::fprintf(stderr, "d3d8 is not available\n");
-        return 1;
-    }
-    D3DDISPLAYMODE mode{};
-    d3d8->GetAdapterDisplayMode(0, &mode);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.Windowed = TRUE;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.BackBufferFormat = mode.Format;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    IDirect3DDevice8* device8 = nullptr;
-    d3d8->CreateDevice(0, D3DDEVTYPE_HAL, raw_window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device8);
+    ComPtr<IDirect3D8> d3d8;
+    ComPtr<IDirect3DDevice8> device8;
+    if (!open_raw_d3d8(raw_window, d3d8, device8)) return 1;
     const D3DMATRIX m = identity();
     const double raw_frame = time_per_call(n, [&] {
         device8->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
@@ -121,8 +108,8 @@ int main(int argc, char** argv) {
 
     SysFreeString(text);
     SysFreeString(color);
-    device8->Release();
-    d3d8->Release();
+    device8.Reset();
+    d3d8.Reset();
     engine.close();
     CoUninitialize();
     return 0;
