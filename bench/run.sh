@@ -23,6 +23,17 @@ bench() {
   [ "$status" -eq 0 ] || { echo "benchmark failed with exit $status: $*" >&2; failed+=("$*"); }
 }
 bench "$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
+# The demo as a user runs it, for 12 seconds in which nobody presses a key: its frame rate, with
+# the keyboard read on a thread of its own.
+demo_rate() {
+  local out status=0
+  out=$(bash "$root/samples/run_demo.sh" "$loader" "$build/$arch/bin/demo_client.exe" 12 \
+    "$build/$arch/bench-demo-pictures") || status=$?
+  grep -E '^(frame rate|run_demo|demo):' <<<"$out" | uniq
+  return "$status"
+}
+echo "demo, 640 x 480: four models, three lights, five texts a frame:"
+bench demo_rate
 xfiles=$(cd "$root/../shared/xfiles" && pwd)
 bench env XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
 

@@ -2,7 +2,8 @@
 // It lists the display modes, opens a device on a window of its own, loads a small scene of
 // our own models (samples/assets), lights it with a directional, a spot and a point light and
 // an ambient level, circles the camera round it, draws text at five alignments and reads the
-// keyboard through dxinput's events:
+// keyboard through dxinput's events, on a thread of its own so that the frames never wait for
+// it:
 //
 //   W wireframe, S solid, P points, L switches the white light off and on, Escape quits.
 //
@@ -17,11 +18,14 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine_client.h"
@@ -69,11 +73,13 @@ std::string describe_failure(HRESULT hr) {
 
 // Checks the result of each engine call. A failure is printed with the engine's description
 // once per call site, so a frame loop that keeps failing does not flood the output; the demo
-// carries on and reports the count at the end.
+// carries on and reports the count at the end. Both the frame loop and the keyboard thread
+// use it.
 class call_check {
 public:
     bool operator()(HRESULT hr, const std::string& what) {
         if (SUCCEEDED(hr)) return true;
+        std::lock_guard<std::mutex> lock(mutex_);
         ++failures_;
         if (reported_.insert(what).second) {
             char code[16];
@@ -86,9 +92,13 @@ public:
         std::fflush(stdout);
         return false;
     }
-    int failures() const { return failures_; }
+    int failures() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failures_;
+    }
 
 private:
+    std::mutex mutex_;
     std::set<std::string> reported_;
     int failures_ = 0;
 };
@@ -109,7 +119,7 @@ private:
 };
 
 // The sink of dxinput's events: keydown (DISPID 2) and keyup (DISPID 1), one Long by
-// reference. It only records them; the loop acts on them after capturekey returns.
+// reference. It only records them, on the keyboard thread, during capturekey.
 class key_sink final : public IDispatch {
 public:
     struct event {
@@ -138,7 +148,7 @@ public:
     }
 
 private:
-    ULONG refs_ = 0;  // lives on main's stack
+    ULONG refs_ = 0;  // lives on the keyboard thread's stack
 };
 
 // Prints the adapter's display modes, grouped by size: "1024 x 768: format 22 at 60 Hz, ...".
@@ -332,18 +342,101 @@ HWND create_window() {
                          r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
-// Connects the sink to dxinput's events and opens the keyboard on the window.
-bool open_keyboard(iface::_dxinput* input, key_sink& sink, HWND window, ComPtr<IConnectionPoint>& point,
-                   DWORD& cookie) {
-    ComPtr<IConnectionPointContainer> container;
-    if (!ok(input->QueryInterface(IID_PPV_ARGS(&container)), "dxinput connection points") ||
-        !ok(container->FindConnectionPoint(iface::DIID_dxinput_events, &point), "FindConnectionPoint") ||
-        !ok(point->Advise(&sink, &cookie), "Advise"))
-        return false;
-    LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
-    bstr device(L"GUID_SysKeyboard");
-    return ok(input->engine_initialize(&handle, &device), "dxinput.engine_initialize");
-}
+// Reads the keyboard on a thread of its own. capturekey pauses 50 ms at every call, so a frame
+// loop that polled it would run at under 20 frames a second whatever the device could do. The
+// thread is a client apartment of its own: the engine's state is per apartment, so it makes
+// its own root objects (dxmain.initialize) and its own dxinput, opens the keyboard on the
+// demo's window and polls it until told to stop. The events reach the frame loop through a
+// list under a lock, which the loop empties once per frame without ever waiting for a poll.
+class keyboard_thread {
+public:
+    // Starts the thread and waits until the keyboard is open or could not be opened.
+    bool start(HWND window) {
+        thread_ = std::thread([this, window] { run(window); });
+        bool opened = false;
+        serve_window_until([&] { return state_ != opening && ((opened = state_ == open), true); });
+        return opened;
+    }
+
+    // The events raised since the last call, oldest first.
+    std::vector<key_sink::event> take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::move(events_);
+    }
+
+    // Closes the keyboard and ends the thread.
+    void stop() {
+        if (!thread_.joinable()) return;
+        stopping_ = true;
+        serve_window_until([this] { return state_ == ended; });
+        thread_.join();
+    }
+    ~keyboard_thread() { stop(); }
+
+private:
+    enum { opening, open, failed, ended } state_ = opening;
+
+    // Waits, serving the window's messages meanwhile: DirectInput may send the window (this
+    // thread's) a message while the keyboard thread opens or closes the keyboard on it.
+    template <class Done>
+    void serve_window_until(Done done) {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (done()) return;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    }
+
+    void run(HWND window) {
+        CoInitialize(nullptr);
+        {
+            engine_client engine;
+            ComPtr<iface::_dxinput> input;
+            key_sink sink;
+            ComPtr<IConnectionPointContainer> container;
+            ComPtr<IConnectionPoint> point;
+            DWORD cookie = 0;
+            LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
+            bstr device(L"GUID_SysKeyboard");
+            const bool opened =
+                ok(engine.initialize(), "dxmain.initialize (keyboard thread)") && engine.create_input(input) &&
+                ok(input->QueryInterface(IID_PPV_ARGS(&container)), "dxinput connection points") &&
+                ok(container->FindConnectionPoint(iface::DIID_dxinput_events, &point), "FindConnectionPoint") &&
+                ok(point->Advise(&sink, &cookie), "Advise") &&
+                ok(input->engine_initialize(&handle, &device), "dxinput.engine_initialize");
+            report(opened ? open : failed);
+            while (opened && !stopping_) {
+                ok(input->capturekey(), "capturekey");  // raises the events, then pauses 50 ms
+                if (sink.events.empty()) continue;
+                std::lock_guard<std::mutex> lock(mutex_);
+                events_.insert(events_.end(), sink.events.begin(), sink.events.end());
+                sink.events.clear();
+            }
+            if (opened) ok(input->engine_Terminate(), "dxinput.engine_Terminate");
+            if (cookie) point->Unadvise(cookie);
+            engine.close();
+        }
+        CoUninitialize();
+        report(ended);
+    }
+
+    void report(decltype(state_) state) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = state;
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<key_sink::event> events_;
+    std::atomic<bool> stopping_{false};
+};
 
 }  // namespace
 
@@ -369,12 +462,8 @@ int main(int argc, char** argv) {
         UpdateWindow(window);
         if (!engine.open(window, screen_width, screen_height)) return 1;
 
-        ComPtr<iface::_dxinput> input;
-        key_sink sink;
-        ComPtr<IConnectionPoint> point;
-        DWORD cookie = 0;
-        const bool keyboard = engine.create_input(input) && open_keyboard(input.Get(), sink, window, point, cookie);
-        if (!keyboard) std::printf("demo: no keyboard; the demo ends after %g seconds\n", seconds);
+        keyboard_thread keyboard;
+        if (!keyboard.start(window)) std::printf("demo: no keyboard; the demo ends after %g seconds\n", seconds);
 
         const SHORT models = load_scene(g.Get(), program_folder() + L"demo_assets\\");
         light_scene(g.Get());
@@ -420,12 +509,10 @@ int main(int argc, char** argv) {
             ok(g->scene_end(), "scene_end");
             ++frames;
 
-            if (keyboard) {
-                ok(input->capturekey(), "capturekey");  // raises the events, then pauses 50 ms
-                if (handle_keys(g.Get(), sink.events, held, state)) {
-                    std::printf("Escape: quitting\n");
-                    quit = true;
-                }
+            std::vector<key_sink::event> keys = keyboard.take();
+            if (handle_keys(g.Get(), keys, held, state)) {
+                std::printf("Escape: quitting\n");
+                quit = true;
             }
             pictures_taker.after_frame(window, state, rate > 0 || elapsed > 8000);
         }
@@ -438,11 +525,7 @@ int main(int argc, char** argv) {
         std::printf("frame rate: FrameRate %ld, Frameratemax %ld, frameratemin %ld (%d frames in %.1f s)\n",
                     static_cast<long>(rate), static_cast<long>(max), static_cast<long>(min), frames, run);
 
-        if (keyboard) {
-            ok(input->engine_Terminate(), "dxinput.engine_Terminate");
-            point->Unadvise(cookie);
-        }
-        input.Reset();
+        keyboard.stop();
         engine.close();
         DestroyWindow(window);
         const int failures = ok.failures() + pictures_taker.failures();

@@ -33,8 +33,8 @@ wait_for() {
   return 1
 }
 
-# Holds a key long enough for the demo's keyboard poll (every frame, with a 50 ms pause) to
-# see it down; a key pressed and released between two polls raises nothing.
+# Holds a key long enough for the demo's keyboard thread, which polls every 50 ms or so, to see
+# it down; a key pressed and released between two polls raises nothing.
 press() {
   xdotool keydown "$1"
   sleep 0.3
