@@ -116,15 +116,15 @@ def main():
 
             # Each member of the header has its section in the reference, under its class's name.
             reference = (base / "REFERENCE.md").read_text()
-            sections = set(re.findall(r"^#### (\w+\.\w+)\r?$", reference, re.M))
+            headings = set(re.findall(r"^#### (\w+\.\w+)\r?$", reference, re.M))
             declared = set()
             for iface, body in re.findall(r"^struct _(\w+) : IDispatch \{(.*?)^\};", header, re.M | re.S):
                 declared |= {f"{iface}.{re.sub('^(get|put)_', '', m)}"
                              for m in re.findall(r"STDMETHODCALLTYPE (\w+)\(", body)}
             declared |= {f"{c}.{e}" for c, e in re.findall(r"DISPID_(\w+)_events_(\w+) =", header)}
-            check(declared and declared <= sections,
+            check(declared and declared <= headings,
                   f"REFERENCE.md describes the {len(declared)} members the header declares "
-                  f"(missing {sorted(declared - sections)})")
+                  f"(missing {sorted(declared - headings)})")
             readme = (base / "README.txt").read_text()
             check("REFERENCE.md" in readme, "README.txt points to REFERENCE.md")
 
