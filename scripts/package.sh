@@ -8,6 +8,7 @@
 #                         include/dx8engine_iface.h       the C++ interfaces and GUIDs
 #                         samples/*.vbs, hello.cpp, hello.exe.manifest
 #                         README.txt
+#                         REFERENCE.md                    the member reference (docs/reference.md)
 #
 # The debug information of each DLL goes to build/package/debug/ARCH/dx8engine.dll.debug,
 # which the DLL names (.gnu_debuglink), for debuggers. Each archive is checked after packing
@@ -46,7 +47,7 @@ for arch in "$@"; do
   case ${type:-RelWithDebInfo} in RelWithDebInfo | Release) ;;
     *) echo "package: $tree is a $type build; a release needs RelWithDebInfo or Release" >&2; exit 1 ;;
   esac
-  cmake --build "$tree" --target dx8engine -j2 >/dev/null
+  cmake --build "$tree" --target dx8engine reference -j2 >/dev/null
 
   name=dx8engine-$version-$arch
   stage=$out/stage/$name
@@ -66,6 +67,7 @@ for arch in "$@"; do
   cp "$root"/samples/*.vbs "$root/samples/hello.cpp" "$stage/samples/"
   cp "$gen/application.manifest" "$stage/samples/hello.exe.manifest"
   sed 's/$/\r/' "$root/docs/windows-readme.txt" >"$stage/README.txt"
+  sed 's/$/\r/' "$gen/reference.md" >"$stage/REFERENCE.md"
   [ -z "$licence" ] || cp "$licence" "$stage/"
 
   (cd "$out/stage" && zip -q -X -r "$out/$name.zip" "$name")

@@ -17,6 +17,10 @@ With ARCH (i686 or x86_64), for registration-free use:
                          type library and its interfaces.
   application.manifest   an application manifest that depends on that assembly, for a
                          client to embed or to put beside its program as PROGRAM.exe.manifest.
+
+Every property, method and event must carry its description (does:, and for a method also
+needs: and errors:); the generator refuses a description without them. tools/gen_reference.py
+turns the descriptions into the member reference.
 """
 import re
 import sys
@@ -46,11 +50,29 @@ class Param:
 class Member:
     def __init__(self, kind, name, dispid, result, params):
         self.kind, self.name, self.dispid, self.result, self.params = kind, name, dispid, result, params
+        self.description, self.line = {}, 0
 
 
 class Interface:
     def __init__(self, kind, name, guid):
         self.kind, self.name, self.guid, self.members = kind, name, guid, []
+        self.description, self.line = {}, 0
+
+
+class Coclass(tuple):
+    """("coclass", NAME, CLSID, DEFAULT-INTERFACE, EVENT-INTERFACE or None), with a description."""
+    description, line = {}, 0
+
+
+class Library(tuple):
+    """(NAME, LIBID, MAJOR, MINOR), with a description."""
+    description, line = {}, 0
+
+
+# The fields of a description, in the order the reference shows them.
+DESCRIPTION_FIELDS = ("does", "needs", "errors")
+# A member line: its kind, its name and its DISPID.
+MEMBER_LINE = re.compile(r"(property|sub|function|event)\s+\w+\s+(0x[0-9A-Fa-f]+|\d+)(\s|$)")
 
 
 def split_args(text):
@@ -59,36 +81,91 @@ def split_args(text):
 
 def parse(path):
     lib, assembly, types = None, None, []
-    for raw in Path(path).read_text().splitlines():
-        line = raw.split("#", 1)[0].strip() if not raw.strip().startswith("#") else ""
-        if not line:
+    described, indent, field = None, 0, None  # the item whose description lines may follow
+    for number, raw in enumerate(Path(path).read_text().splitlines(), 1):
+        stripped = raw.strip()
+        if not stripped or stripped.startswith("#"):
             continue
+        # A line indented deeper than the item above it, and not a member of it, is part of
+        # that item's description: "field: text" starts a field, any other line carries the
+        # field on, and one that starts with "- " begins a list item. Taken as written, a '#'
+        # included.
+        depth = len(raw) - len(raw.lstrip())
+        if described is not None and depth > indent and not MEMBER_LINE.match(stripped):
+            m = re.match(r"(\w+):(?:\s+|$)(.*)", stripped)
+            if m and m.group(1) in DESCRIPTION_FIELDS:
+                field = m.group(1)
+                if field in described.description:
+                    raise SystemExit(f"{path}:{number}: a second '{field}:' for the same item")
+                described.description[field] = m.group(2).strip()
+            elif field is None:
+                raise SystemExit(f"{path}:{number}: description text before any of "
+                                 f"{', '.join(f + ':' for f in DESCRIPTION_FIELDS)}")
+            else:
+                # A line that starts with "- " begins an item of a list.
+                joint = "\n" if stripped.startswith("- ") else " "
+                described.description[field] = (described.description[field] + joint + stripped).strip()
+            continue
+        line = raw.split("#", 1)[0].strip()
         words = split_args(line)
         head = words[0]
         if head == "library":
             major, minor = words[3].split(".")
-            lib = (words[1], words[2], int(major), int(minor))
+            lib = item = Library((words[1], words[2], int(major), int(minor)))
         elif head == "assembly":
             assembly = (words[1], words[2], words[3])
+            item = None
         elif head in ("interface", "dispinterface"):
-            types.append(Interface(head, words[1], words[2]))
+            item = Interface(head, words[1], words[2])
+            types.append(item)
         elif head == "coclass":
             source = None
             for w in words[4:]:
                 if w.startswith("source="):
                     source = w[len("source="):]
-            types.append(("coclass", words[1], words[2], words[3], source))
+            item = Coclass(("coclass", words[1], words[2], words[3], source))
+            types.append(item)
         elif head == "property":
-            types[-1].members.append(Member("property", words[1], int(words[2], 16), words[3], []))
+            item = Member("property", words[1], int(words[2], 16), words[3], [])
         elif head == "sub":
-            types[-1].members.append(Member("sub", words[1], int(words[2], 16), None, [Param(p) for p in words[3:]]))
+            item = Member("sub", words[1], int(words[2], 16), None, [Param(p) for p in words[3:]])
         elif head == "function":
-            types[-1].members.append(Member("function", words[1], int(words[2], 16), words[3], [Param(p) for p in words[4:]]))
+            item = Member("function", words[1], int(words[2], 16), words[3], [Param(p) for p in words[4:]])
         elif head == "event":
-            types[-1].members.append(Member("event", words[1], int(words[2], 0), None, [Param(p) for p in words[3:]]))
+            item = Member("event", words[1], int(words[2], 0), None, [Param(p) for p in words[3:]])
         else:
-            raise SystemExit(f"unknown line: {raw}")
+            raise SystemExit(f"{path}:{number}: unknown line: {raw}")
+        if isinstance(item, Member):
+            types[-1].members.append(item)
+        if item is not None:
+            item.description, item.line = {}, number
+        described, indent, field = item, depth, None
     return lib, assembly, types
+
+
+def missing_descriptions(path, types):
+    """The members whose description lacks a field it must have, one message each."""
+    missing = []
+    for t in types:
+        if isinstance(t, tuple):
+            continue
+        for m in t.members:
+            needed = DESCRIPTION_FIELDS if m.kind in ("sub", "function") else ("does",)
+            lacking = [f + ":" for f in needed if not m.description.get(f)]
+            if lacking:
+                missing.append(f"{path}:{m.line}: {m.kind} {t.name}.{m.name} has no {' '.join(lacking)} "
+                               f"description")
+    return missing
+
+
+def require_descriptions(path, types):
+    """Refuses an interface description in which a member is not described."""
+    missing = missing_descriptions(path, types)
+    if missing:
+        raise SystemExit("\n".join(missing) + "\n" + (
+            f"{len(missing)} member(s) of {path} without a description: write, on the lines under each, "
+            "indented deeper than it, 'does: what it does' and, for a sub or function, also "
+            "'needs: the state it needs' and 'errors: the errors it raises'."))
 
 
 def guid_init(text):
@@ -358,6 +435,7 @@ def main():
     source, outdir = sys.argv[1], Path(sys.argv[2])
     arch = sys.argv[3] if len(sys.argv) > 3 else None
     lib, assembly, types = parse(source)
+    require_descriptions(source, types)
     outputs = [("public/dx8engine_iface.h", gen_public_header(lib, types)),
                ("dx8engine_iface.h", gen_header(lib, types)),
                ("dx8engine_tables.cpp", gen_tables(lib, types))]

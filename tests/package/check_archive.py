@@ -7,8 +7,9 @@ The archive holds exactly the expected files under one folder; the DLL is a Wind
 ARCH (PE machine field), without debug sections (objdump -h), under 1 MB, and names its debug
 file, which holds the debug information; the type library is one for ARCH's system; the
 assembly manifest describes the DLL's three classes for ARCH, and the sample's application
-manifest depends on exactly that assembly; the header includes only system headers. Prints
-one line per check and exits with 1 if any failed.
+manifest depends on exactly that assembly; the header includes only system headers; the member
+reference describes every method, property and event the header declares. Prints one line per
+check and exits with 1 if any failed.
 """
 import re
 import struct
@@ -58,7 +59,7 @@ def main():
     objdump = f"{arch}-w64-mingw32-objdump"
     top = archive.stem
     expected = {f"{top}/{name}" for name in (
-        "dx8engine.dll", "dx8engine.tlb", "Quellbrook.dx8engine.manifest", "README.txt",
+        "dx8engine.dll", "dx8engine.tlb", "Quellbrook.dx8engine.manifest", "README.txt", "REFERENCE.md",
         "include/dx8engine_iface.h", "samples/hello.cpp", "samples/hello.exe.manifest",
         "samples/hello.vbs", "samples/script_client.vbs")}
     with zipfile.ZipFile(archive) as z:
@@ -112,6 +113,20 @@ def main():
                   "the sample's application manifest depends on the engine's assembly")
             includes = re.findall(r'^#include\s+(\S+)', header, re.M)
             check(all(i.startswith("<") for i in includes), f"the header includes only system headers ({' '.join(includes)})")
+
+            # Each member of the header has its section in the reference, under its class's name.
+            reference = (base / "REFERENCE.md").read_text()
+            headings = set(re.findall(r"^#### (\w+\.\w+)\r?$", reference, re.M))
+            declared = set()
+            for iface, body in re.findall(r"^struct _(\w+) : IDispatch \{(.*?)^\};", header, re.M | re.S):
+                declared |= {f"{iface}.{re.sub('^(get|put)_', '', m)}"
+                             for m in re.findall(r"STDMETHODCALLTYPE (\w+)\(", body)}
+            declared |= {f"{c}.{e}" for c, e in re.findall(r"DISPID_(\w+)_events_(\w+) =", header)}
+            check(declared and declared <= headings,
+                  f"REFERENCE.md describes the {len(declared)} members the header declares "
+                  f"(missing {sorted(declared - headings)})")
+            readme = (base / "README.txt").read_text()
+            check("REFERENCE.md" in readme, "README.txt points to REFERENCE.md")
 
 
 if __name__ == "__main__":

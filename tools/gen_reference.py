@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""Writes the member reference, a Markdown page, from interface/dx8engine.iface.
+
+Usage: gen_reference.py IFACE OUT             writes OUT (only when its text changed)
+       gen_reference.py --check IFACE FILE    exits with 1, saying how to bring it up to date,
+                                              when FILE is not what IFACE makes
+
+It reads the description with tools/gen_interface.py's parser, so the names, types, defaults,
+DISPIDs and vtable slots it shows are those the type library and the C++ header are made of,
+and it refuses, as that generator does, a property, method or event without a description.
+Per class: each member's BASIC declaration with its defaults, its C++ method in the generated
+header, what it does, the state it needs and the errors it raises; the events with their
+argument; the public variables.
+"""
+import re
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import gen_interface as gi  # noqa: E402
+
+# What each automation type is, for the table of types.
+TYPE_MEANING = {
+    "Long": "32-bit signed integer",
+    "Integer": "16-bit signed integer",
+    "Boolean": "True is -1, False is 0; where a member wants True, it compares with -1",
+    "Single": "32-bit floating point",
+    "String": "automation string; a null `BSTR` is an empty string",
+}
+
+
+def anchor(heading):
+    """The anchor a Markdown renderer such as GitHub's gives a heading."""
+    return re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
+
+
+def basic_param(p, call=False):
+    text = p.name if call else f"{p.name} As {p.type}"
+    return f"[{text} = {p.default}]" if p.default is not None else text
+
+
+def basic_declaration(m):
+    params = ", ".join(basic_param(p) for p in m.params)
+    if m.kind == "property":
+        return f"Property {m.name} As {m.result}   ' read and write"
+    if m.kind == "sub":
+        return f"Sub {m.name}({params})"
+    if m.kind == "function":
+        return f"Function {m.name}({params}) As {m.result}"
+    return f"Event {m.name}({params})   ' by reference"
+
+
+def basic_call(m):
+    """The cheatsheet's line of a member: the call, and what it gives back."""
+    params = ", ".join(basic_param(p, call=True) for p in m.params)
+    if m.kind == "property":
+        return m.name, f"{m.result}, read and write"
+    if m.kind == "sub":
+        return f"{m.name} {params}".rstrip(), ""
+    if m.kind == "function":
+        return f"{m.name}({params})", f"returns a {m.result}"
+    return f"Event {m.name}({params})", ""
+
+
+def cheatsheet(members):
+    calls = [basic_call(m) for m in members]
+    width = max((len(code) for code, note in calls if note), default=0)
+    return [f"{code.ljust(width)}  ' {note}" if note else code for code, note in calls]
+
+
+def cpp_lines(t, m):
+    """The member's methods in the generated public header, with their slots."""
+    lines = []
+    for name, kind, member, slot in gi.methods(t):
+        if member is m:
+            lines.append((f"HRESULT {name}({', '.join(gi.signature(kind, m))});", f"slot {slot}"))
+    width = max(len(code) for code, _ in lines)
+    out = [f"{code.ljust(width)}  // {where}" for code, where in lines]
+    out.append(f"// iface::{t.name}, DISPID 0x{m.dispid:08X}")
+    return out
+
+
+def event_lines(t, m):
+    return [f"// A sink's IDispatch::Invoke with iface::DISPID_{gi.cpp_id(t.name)}_{m.name} ({m.dispid}) and",
+            "// one argument, VT_I4 | VT_BYREF: plVal points at " + ", ".join(p.name for p in m.params) + "."]
+
+
+def takes_pointers(m):
+    return m.kind in ("sub", "function") and (m.params or m.kind == "function")
+
+
+def paragraphs(text):
+    """A description field as Markdown: its lines, and its "- " items as a list."""
+    parts = text.split("\n")
+    out = [parts[0]]
+    if len(parts) > 1:
+        out.append("")
+        out += parts[1:]
+    return out
+
+
+def errors_text(m):
+    text = m.description["errors"]
+    if not takes_pointers(m):
+        return text
+    if text.rstrip(".") == "None":
+        return "None, except from C++: `E_POINTER` for a null argument pointer."
+    return text + " From C++, also `E_POINTER` for a null argument pointer."
+
+
+def first_sentence(text):
+    return re.split(r"(?<=\.)\s+(?=[A-Z`(\d])", text.split("\n")[0], maxsplit=1)[0]
+
+
+def generate(source):
+    lib, assembly, types = gi.parse(source)
+    gi.require_descriptions(source, types)
+    interfaces = {t.name: t for t in types if not isinstance(t, tuple)}
+    classes = [t for t in types if isinstance(t, tuple)]
+    members = sum(len(t.members) for t in interfaces.values())
+    kinds = {}
+    for t in interfaces.values():
+        for m in t.members:
+            kinds[m.kind] = kinds.get(m.kind, 0) + 1
+
+    # Headings of the members, named after the class that exposes them.
+    def heading(cls, m):
+        return f"{cls[1]}.{m.name}"
+
+    out = [f"<!-- Generated by tools/gen_reference.py from interface/dx8engine.iface. Do not edit: "
+           f"change the descriptions there. -->",
+           "# Member reference",
+           "",
+           f"Every member of `{lib[0]}` {lib[2]}.{lib[3]}, the type library of `{assembly[2] if assembly else 'the DLL'}`: "
+           f"{members} in all, {kinds.get('sub', 0) + kinds.get('function', 0)} methods, "
+           f"{kinds.get('property', 0)} properties (the public variables) and {kinds.get('event', 0)} events, "
+           f"in {len(classes)} classes. The page is made from `interface/dx8engine.iface`, from which the type "
+           f"library and the C++ header are made too.",
+           "",
+           "Contents: [Using the engine](#using-the-engine) · [State](#state) · [Errors](#errors) · "
+           "[Reading this page](#reading-this-page) · [Cheatsheet](#cheatsheet) · "
+           + " · ".join(f"[{c[1]}](#{anchor(c[1])})" for c in classes),
+           ""]
+    for title, field in (("Using the engine", "does"), ("State", "needs"), ("Errors", "errors")):
+        if lib.description.get(field):
+            out += [f"## {title}", ""] + paragraphs(lib.description[field]) + [""]
+
+    out += ["## Reading this page", "",
+            "Each member shows its **BASIC** declaration, as an object browser shows it: a parameter in "
+            "brackets is optional and shows the value it takes when left out. Every method parameter is "
+            "passed by reference. Then its **C++** form: the method of the dual interface in the generated "
+            "header `dx8engine_iface.h` (namespace `iface`), each argument passed by pointer and the result "
+            "an `HRESULT`; a function's value comes back through its last pointer, `result`. A property is a "
+            "pair of methods, `get_` and `put_`. **Needs** names the state the call needs (see "
+            "[State](#state)); **Errors** the errors it raises (see [Errors](#errors)).",
+            "",
+            "| BASIC type | C++ type | Variant type | What it is |",
+            "| --- | --- | --- | --- |"]
+    for name, (vt, cpp, _) in gi.TYPES.items():
+        out.append(f"| {name} | `{cpp}` | `{vt}` | {TYPE_MEANING[name]} |")
+    out.append("")
+
+    out += ["## Cheatsheet", ""]
+    for c in classes:
+        out += [f"`{lib[0]}.{c[1]}`", "", "```vb"]
+        out += cheatsheet([m for t in [interfaces[c[3]]] + ([interfaces[c[4]]] if c[4] else [])
+                           for m in t.members])
+        out += ["```", ""]
+
+    for c in classes:
+        default, events = interfaces[c[3]], interfaces.get(c[4]) if c[4] else None
+        out += [f"## {c[1]}", ""]
+        if c.description.get("does"):
+            out += paragraphs(c.description["does"]) + [""]
+        out += [f"ProgID `{lib[0]}.{c[1]}`, CLSID `{c[2]}`, interface `iface::{default.name}`"
+                + (f", events `{events.name}`" if events else "") + ".", ""]
+        groups = [("Public variables", [m for m in default.members if m.kind == "property"], default),
+                  ("Methods", [m for m in default.members if m.kind != "property"], default)]
+        if events:
+            groups.append(("Events", events.members, events))
+        out += ["| Member | What it does |", "| --- | --- |"]
+        for _, ms, t in groups:
+            for m in ms:
+                out.append(f"| [`{m.name}`](#{anchor(heading(c, m))}) | {first_sentence(m.description['does'])} |")
+        out.append("")
+        for title, ms, t in groups:
+            if not ms:
+                continue
+            out += [f"### {title} of {c[1]}", ""]
+            for m in ms:
+                out += [f"#### {heading(c, m)}", "", "```vb", basic_declaration(m), "```", "", "```cpp"]
+                out += event_lines(t, m) if m.kind == "event" else cpp_lines(t, m)
+                out += ["```", ""]
+                out += paragraphs(m.description["does"]) + [""]
+                if m.description.get("needs"):
+                    out += [f"**Needs:** {m.description['needs']}", ""]
+                if m.description.get("errors"):
+                    out += ["**Errors:** " + "\n".join(paragraphs(errors_text(m))), ""]
+                elif m.kind == "property":
+                    out += [f"**Errors:** none, except from C++: `get_{m.name}` with a null pointer fails with "
+                            f"`E_POINTER`.", ""]
+    return "\n".join(out).rstrip("\n") + "\n"
+
+
+def main():
+    args = sys.argv[1:]
+    check = bool(args) and args[0] == "--check"
+    if check:
+        args = args[1:]
+    if len(args) != 2:
+        raise SystemExit(__doc__)
+    source, target = args[0], Path(args[1])
+    text = generate(source)
+    if check:
+        if not target.exists() or target.read_text() != text:
+            raise SystemExit(f"{target} is not what {source} makes: the descriptions or the generator changed. "
+                             f"Bring it up to date with\n    python3 tools/gen_reference.py {source} {target}")
+        return
+    target.parent.mkdir(parents=True, exist_ok=True)
+    if not target.exists() or target.read_text() != text:
+        target.write_text(text)
+
+
+if __name__ == "__main__":
+    main()
