@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstring>
 #include <map>
-#include <numeric>
 #include <vector>
 
 #include "dx/ref_counted.h"
@@ -57,7 +56,9 @@ public:
         return device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
     }
 
-    HRESULT build(const xfile::mesh& m, DWORD options) {
+    // Fills the buffers from m, giving back m's vertex arrays as soon as they are copied, so
+    // that a large mesh is not held twice at once.
+    HRESULT build(xfile::mesh& m, DWORD options) {
         const D3DPOOL pool = (options & 0x220) ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
         vertex_count_ = static_cast<UINT>(m.positions.size());
         fvf_ = D3DFVF_XYZ;
@@ -81,10 +82,24 @@ public:
         }
         vertices_->Unlock();
 
-        // Faces grouped by attribute id, in file order within a group: one draw per subset.
+        // The vertex data is in the buffer: give it back before the index buffer is made.
+        m.positions = {};
+        m.normals = {};
+        m.colors = {};
+        m.texcoords = {};
+
+        // Faces grouped by attribute id, in file order within a group: one draw per subset. A
+        // counting sort, linear in the faces (attribute ids index the file's materials).
+        UINT groups = 0;
+        for (std::uint32_t a : m.attributes) groups = std::max<UINT>(groups, a + 1);
+        std::vector<UINT> first_of(static_cast<size_t>(groups) + 1, 0);
+        for (std::uint32_t a : m.attributes) ++first_of[a + 1];
+        for (UINT g = 0; g < groups; ++g) first_of[g + 1] += first_of[g];
         std::vector<UINT> order(m.triangles.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) { return m.attributes[a] < m.attributes[b]; });
+        {
+            std::vector<UINT> next(first_of.begin(), first_of.end() - 1);
+            for (UINT f = 0; f < order.size(); ++f) order[next[m.attributes[f]]++] = f;
+        }
         const bool wide = vertex_count_ > 0xFFFF;
         const UINT index_bytes = static_cast<UINT>(order.size() * 3 * (wide ? 4 : 2));
         hr = device_->CreateIndexBuffer(std::max(index_bytes, 4u), D3DUSAGE_WRITEONLY,
@@ -172,17 +187,26 @@ bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstrin
     return ok;
 }
 
-HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>* adjacency,
                        ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
                        std::wstring* detail) {
     if (!file || !device || !device->native_device()) return D3DERR_INVALIDCALL;
-    std::vector<unsigned char> bytes;
-    if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     xfile::mesh parsed;
-    std::string error;
-    if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
-        if (detail) *detail = widen(error);
-        return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
+    {
+        std::vector<unsigned char> bytes;  // given back once parsed, before the buffers are made
+        if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        std::string error;
+        if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
+            if (detail) *detail = widen(error);
+            return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
+        }
+    }
+    // Adjacency only for a caller that asks for it: it costs time and memory per face.
+    ComPtr<real_adjacency_buffer> adj;
+    if (adjacency) {
+        HRESULT hr = make<real_adjacency_buffer>(adj);
+        if (FAILED(hr)) return hr;
+        adj->neighbours = adjacency_of(parsed);
     }
     ComPtr<real_mesh> made;
     HRESULT hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
@@ -202,14 +226,10 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
         mats->materials.push_back(d);
         mats->textures.push_back(widen(m.texture));
     }
-    ComPtr<real_adjacency_buffer> adj;
-    hr = make<real_adjacency_buffer>(adj);
-    if (FAILED(hr)) return hr;
-    adj->neighbours = adjacency_of(parsed);
     material_count = static_cast<LONG>(mats->materials.size());
     mesh = made;
     materials = mats;
-    adjacency = adj;
+    if (adjacency) *adjacency = adj;
     return S_OK;
 }
 
