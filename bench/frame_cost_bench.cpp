@@ -503,7 +503,7 @@ int main(int argc, char** argv) {
         }
         CoInitialize(nullptr);
         int status = 2;
-        if (std::strcmp(argv[1], "--table") == 0 && argc == 4) {
+        if (std::strcmp(argv[1], "--table") == 0 && argc >= 4) {
             status = run_table(windows_path(xfiles), std::max(1, std::atoi(argv[2])), std::strcmp(argv[3], "engine") == 0);
         } else if (std::strcmp(argv[1], "--scaling") == 0) {
             const char* meshes = getenv("SCALING_MESHES");

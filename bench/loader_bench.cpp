@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         CoUninitialize();
         return status;
     }
-    if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
+    if (argc >= 4 && std::strcmp(argv[1], "--peak") == 0) {
         CoInitialize(nullptr);
         const int status = print_peak(argv[2], argv[3]);
         CoUninitialize();

@@ -33,19 +33,19 @@ bool d3dx9_open() {
 }
 
 // Seconds for one D3DXLoadMeshFromX of the file with Wine's d3dx9 (the mean of repetitions, the
-// mesh and its buffers released after each), or -1 when it cannot read it. It is asked for what
-// model_load keeps, the mesh and the materials, not for the adjacency of the faces, which the
-// engine does not compute either.
+// mesh and its buffers released after each), or -1 when it cannot read it. It is asked for the
+// mesh, the materials and the adjacency of the faces, as model_load asks our loader.
 double time_d3dx9_load(const std::wstring& file, int repetitions) {
     if (!d3dx9_open()) return -1;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < repetitions; ++i) {
         ID3DXMesh* mesh = nullptr;
-        ID3DXBuffer *materials = nullptr, *effects = nullptr;
+        ID3DXBuffer *adjacency = nullptr, *materials = nullptr, *effects = nullptr;
         DWORD count = 0;
-        if (FAILED(load(file.c_str(), D3DXMESH_MANAGED, device, nullptr, &materials, &effects, &count, &mesh)))
+        if (FAILED(load(file.c_str(), D3DXMESH_MANAGED, device, &adjacency, &materials, &effects, &count, &mesh)))
             return -1;
         mesh->Release();
+        if (adjacency) adjacency->Release();
         if (materials) materials->Release();
         if (effects) effects->Release();
     }

@@ -40,12 +40,12 @@ scaling_benchmark() {
   local count side
   for count in 1 100 800; do
     for side in engine raw; do
-      scaling_run env XFILES="$xfiles" "$loader" "$build/$arch/bin/frame_cost_bench.exe" --table "$count" "$side"
+      scaling_run env XFILES="$xfiles" "$loader" "$build/$arch/bin/frame_cost_bench.exe" --table "$count" "$side" --tag "scaling-$$-$count-$side"
     done
   done
 
   echo "scaling: our parser against the Open Asset Import Library, natively"
-  bench "$build/bench-native/parser_bench" --scaling "$files/load" 5
+  scaling_run "$build/bench-native/parser_bench" --scaling "$files/load" 5
 
   echo "scaling: model_load against Wine's D3DXLoadMeshFromX, under Wine"
   local file name peak
@@ -53,7 +53,7 @@ scaling_benchmark() {
     name=$(basename "$file")
     scaling_run "$loader" "$build/$arch/bin/loader_bench.exe" --scaling "$file" "${SCALING_LOADS:-3}"
     for side in engine d3dx9; do
-      peak=$("$loader" "$build/$arch/bin/loader_bench.exe" --peak "$side" "$file" | awk -F'\t' '$1 == "peak" { print $2 }') || true
+      peak=$("$loader" "$build/$arch/bin/loader_bench.exe" --peak "$side" "$file" --tag "scaling-$$-$RANDOM" | awk -F'\t' '$1 == "peak" { print $2 }') || true
       printf 'peak\t%s\t%s\t%s\n' "$name" "$side" "${peak:--1}" >>"$scaling_figures"
     done
   done < <(ls -Sr "$files"/load/*.x)

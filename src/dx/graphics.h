@@ -66,8 +66,7 @@ struct D3DX8 : IUnknown {
     virtual HRESULT BufferGetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count, void* data) = 0;
 
     // Loads a .x file into a mesh whose subsets are its material (attribute) ids, with an
-    // adjacency buffer (only where adjacency is not nullptr) and a material buffer. detail, when
-    // given, receives why a load failed.
+    // adjacency buffer and a material buffer. detail, when given, receives why a load failed.
     virtual HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device,
                                   D3DXBuffer** adjacency, D3DXBuffer** materials, LONG* material_count,
                                   D3DXMesh** mesh, std::wstring* detail) = 0;

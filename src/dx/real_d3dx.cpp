@@ -85,16 +85,15 @@ public:
     HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                           D3DXBuffer** materials, LONG* material_count, D3DXMesh** mesh,
                           std::wstring* detail) override {
-        if (!materials || !material_count || !mesh) return E_POINTER;
-        if (adjacency) *adjacency = nullptr;
-        *materials = nullptr;
+        if (!adjacency || !materials || !material_count || !mesh) return E_POINTER;
+        *adjacency = *materials = nullptr;
         *mesh = nullptr;
         ComPtr<D3DXBuffer> adj, mats;
         ComPtr<D3DXMesh> m;
         LONG count = 0;
-        HRESULT hr = load_real_mesh(file, options, device, adjacency ? &adj : nullptr, mats, count, m, detail);
+        HRESULT hr = load_real_mesh(file, options, device, adj, mats, count, m, detail);
         if (FAILED(hr)) return hr;
-        if (adjacency) *adjacency = adj.Detach();
+        *adjacency = adj.Detach();
         *materials = mats.Detach();
         *mesh = m.Detach();
         *material_count = count;

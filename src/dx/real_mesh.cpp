@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "dx/ref_counted.h"
@@ -83,10 +82,10 @@ public:
         vertices_->Unlock();
 
         // The vertex data is in the buffer: give it back before the index buffer is made.
-        m.positions = {};
-        m.normals = {};
-        m.colors = {};
-        m.texcoords = {};
+        std::vector<std::array<float, 3>>().swap(m.positions);
+        std::vector<std::array<float, 3>>().swap(m.normals);
+        std::vector<std::uint32_t>().swap(m.colors);
+        std::vector<std::array<float, 2>>().swap(m.texcoords);
 
         // Faces grouped by attribute id, in file order within a group: one draw per subset. A
         // counting sort, linear in the faces (attribute ids index the file's materials).
@@ -135,21 +134,41 @@ private:
     std::vector<subset> subsets_;
 };
 
-// The neighbouring face across each edge of each face, from shared vertex pairs.
+// The neighbouring face across each edge of each face, from shared vertex pairs: the edges with
+// the same two vertices are paired in file order, the first with the second, the third with the
+// fourth and so on. The edges are grouped by their smaller vertex with a counting sort (linear in
+// the faces, 4 bytes an edge), and each group, a handful of edges, is paired by hand.
 std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
-    std::vector<DWORD> out(m.triangles.size() * 3, 0xFFFFFFFFu);
-    std::map<std::pair<UINT, UINT>, std::pair<DWORD, int>> open;
-    for (DWORD f = 0; f < m.triangles.size(); ++f)
-        for (int e = 0; e < 3; ++e) {
-            UINT a = m.triangles[f][e], b = m.triangles[f][(e + 1) % 3];
-            auto key = std::minmax(a, b);
-            auto it = open.find(key);
-            if (it == open.end()) {
-                open.emplace(key, std::make_pair(f, e));
-            } else {
-                out[f * 3 + e] = it->second.first;
-                out[it->second.first * 3 + it->second.second] = f;
-                open.erase(it);
+    const size_t faces = m.triangles.size();
+    std::vector<DWORD> out(faces * 3, 0xFFFFFFFFu);
+    const size_t vertices = m.positions.size();
+    std::vector<UINT> first(vertices + 1, 0);
+    auto low = [&](size_t edge) {
+        const auto& t = m.triangles[edge / 3];
+        return std::min(t[edge % 3], t[(edge + 1) % 3]);
+    };
+    auto high = [&](size_t edge) {
+        const auto& t = m.triangles[edge / 3];
+        return std::max(t[edge % 3], t[(edge + 1) % 3]);
+    };
+    for (size_t edge = 0; edge < faces * 3; ++edge) ++first[low(edge) + 1];
+    for (size_t v = 0; v < vertices; ++v) first[v + 1] += first[v];
+    std::vector<UINT> grouped(faces * 3);
+    {
+        std::vector<UINT> next(first.begin(), first.end() - 1);
+        for (size_t edge = 0; edge < faces * 3; ++edge) grouped[next[low(edge)]++] = static_cast<UINT>(edge);
+    }
+    for (size_t v = 0; v < vertices; ++v)
+        for (UINT i = first[v]; i < first[v + 1]; ++i) {
+            const UINT a = grouped[i];
+            if (a == 0xFFFFFFFFu) continue;
+            for (UINT j = i + 1; j < first[v + 1]; ++j) {
+                const UINT b = grouped[j];
+                if (b == 0xFFFFFFFFu || high(b) != high(a)) continue;
+                out[a] = b / 3;
+                out[b] = a / 3;
+                grouped[j] = 0xFFFFFFFFu;
+                break;
             }
         }
     return out;
@@ -187,7 +206,7 @@ bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstrin
     return ok;
 }
 
-HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>* adjacency,
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
                        ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
                        std::wstring* detail) {
     if (!file || !device || !device->native_device()) return D3DERR_INVALIDCALL;
@@ -201,15 +220,12 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
             return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
         }
     }
-    // Adjacency only for a caller that asks for it: it costs time and memory per face.
     ComPtr<real_adjacency_buffer> adj;
-    if (adjacency) {
-        HRESULT hr = make<real_adjacency_buffer>(adj);
-        if (FAILED(hr)) return hr;
-        adj->neighbours = adjacency_of(parsed);
-    }
+    HRESULT hr = make<real_adjacency_buffer>(adj);
+    if (FAILED(hr)) return hr;
+    adj->neighbours = adjacency_of(parsed);
     ComPtr<real_mesh> made;
-    HRESULT hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
+    hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
     if (FAILED(hr)) return hr;
     hr = made->build(parsed, options);
     if (FAILED(hr)) return hr;
@@ -229,7 +245,7 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
     material_count = static_cast<LONG>(mats->materials.size());
     mesh = made;
     materials = mats;
-    if (adjacency) *adjacency = adj;
+    adjacency = adj;
     return S_OK;
 }
 

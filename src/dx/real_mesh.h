@@ -8,8 +8,7 @@
 
 namespace dx {
 
-// adjacency may be nullptr: the adjacency of the faces is then not computed.
-HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>* adjacency,
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
                        ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
                        std::wstring* detail);
 HRESULT real_material(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out);

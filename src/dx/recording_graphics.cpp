@@ -164,8 +164,7 @@ public:
     HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                           D3DXBuffer** materials, LONG* material_count, D3DXMesh** mesh,
                           std::wstring* detail) override {
-        if (adjacency) *adjacency = nullptr;
-        *materials = nullptr;
+        *adjacency = *materials = nullptr;
         *mesh = nullptr;
         const std::wstring f(file);
         HRESULT hr = enter("LoadMeshFromX", fmt("\"%s\",0x%lX,%s", narrow(f.c_str(), static_cast<UINT>(f.size())).c_str(),
@@ -181,7 +180,7 @@ public:
         make<recording_materials>(mats, log_, log_->graphics.mesh_materials);
         *material_count = static_cast<LONG>(log_->graphics.mesh_materials.size());
         *mesh = m.Detach();
-        if (adjacency) *adjacency = adj.Detach();
+        *adjacency = adj.Detach();
         *materials = mats.Detach();
         return S_OK;
     }

@@ -40,16 +40,16 @@ HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
         const std::wstring folder = text_of(*path);
         const std::wstring file = folder + text_of(*xfilename);
         auto& d3dx = com::need(s.d3dx8);
-        ComPtr<dx::D3DXBuffer> materials;
+        ComPtr<dx::D3DXBuffer> adjacency, materials;
         ComPtr<dx::D3DXMesh> mesh;
         LONG count = 0;
         std::wstring detail;
         auto& device = com::need(s.d3ddevice);
-        // The adjacency of the faces is not asked for: nothing here uses it.
-        check_load(d3dx.LoadMeshFromX(file.c_str(), 0x220 /* D3DXMESH_MANAGED */, &device, nullptr,
+        check_load(d3dx.LoadMeshFromX(file.c_str(), 0x220 /* D3DXMESH_MANAGED */, &device, &adjacency,
                                       &materials, &count, &mesh, &detail),
                    L"D3DX8.LoadMeshFromX", file, detail);
         slot.material_count = count;
+        adjacency.Reset();
         slot.mesh = mesh;
 
         for (LONG k = 0; k < count; ++k) {
