@@ -36,11 +36,11 @@
 // axis at a time: 1, 10, 100 and 800 model_draw of test.x (12 triangles) with one light; 0, 1
 // and 8 lights on with 100 draws; meshes of 12, 968 and 100,352 triangles (test.x and the
 // generated mesh-1000.x and mesh-100000.x in the folder SCALING_MESHES, textured with
-// test.png) with 10 draws; and 1, 10 and 50 text_draw inside a frame whose edges are not timed,
-// against as many ID3DXFont::DrawText. Frames without text, so the raw side uses one device.
-// Each point runs rounds of 10 frames in turn for about `seconds` (2) on each side; the medians
-// and the fastest rounds are printed, and a line of tab-separated figures after the word "frame"
-// for the benchmark's table and plot.
+// test.png), one draw a frame; and 1, 10 and 50 text_draw inside a frame whose edges are not
+// timed, against as many ID3DXFont::DrawText. Frames without text, so the raw side uses one
+// device. Each point runs rounds of up to 10 frames (fewer where a frame takes over 4 ms) in
+// turn for about `seconds` (2) on each side; the medians and the fastest rounds are printed,
+// and a line of tab-separated figures after the word "frame" for the benchmark's table and plot.
 //
 //   frame_cost_bench --table N engine|raw
 //
@@ -102,13 +102,13 @@ HWND make_window(const wchar_t* title, int x) {
     return h;
 }
 
-// Milliseconds per frame of body over frames_per_round frames.
-double time_round(const std::function<void()>& body) {
+// Milliseconds per frame of body over frames frames (frames_per_round unless told).
+double time_round(const std::function<void()>& body, int frames = frames_per_round) {
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < frames_per_round; ++i) body();
+    for (int i = 0; i < frames; ++i) body();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     pump();
-    return ms / frames_per_round;
+    return ms / frames;
 }
 
 double median(std::vector<double> v) {
@@ -258,18 +258,22 @@ struct point_figures {
 };
 point_figures measure_point(const std::function<void()>& engine_body, const std::function<void()>& raw_body,
                             double seconds) {
-    for (int i = 0; i < 3; ++i) engine_body(), raw_body(), pump();  // uploads, shaders, glyphs
+    for (int i = 0; i < 2; ++i) engine_body(), raw_body(), pump();  // uploads, shaders, glyphs
+    // Rounds of up to frames_per_round frames, fewer where frames are slow (large meshes), so
+    // that a point gets its rounds within its time.
+    const double estimate = std::max(time_round(engine_body, 1), time_round(raw_body, 1));
+    const int frames = std::clamp(static_cast<int>(40 / std::max(estimate, 0.001)), 1, frames_per_round);
     point_figures f;
     double spent = 0;
-    for (int r = 0; spent < 2 * seconds * 1000 / frames_per_round || r < 5; ++r) {
+    for (int r = 0; spent < 2 * seconds * 1000 || r < 5; ++r) {
         if (r % 2) {
-            f.raw.push_back(time_round(raw_body));
-            f.engine.push_back(time_round(engine_body));
+            f.raw.push_back(time_round(raw_body, frames));
+            f.engine.push_back(time_round(engine_body, frames));
         } else {
-            f.engine.push_back(time_round(engine_body));
-            f.raw.push_back(time_round(raw_body));
+            f.engine.push_back(time_round(engine_body, frames));
+            f.raw.push_back(time_round(raw_body, frames));
         }
-        spent += f.engine.back() + f.raw.back();
+        spent += (f.engine.back() + f.raw.back()) * frames;
         if (r >= 400) break;
     }
     return f;
@@ -403,7 +407,7 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
     for (SHORT m = 0; m < 3; ++m) {
         int triangles = 0;
         for (const auto& s : raw[m].subsets) triangles += static_cast<int>(s.face_count);
-        models_point("mesh", triangles, "triangles, 10 draws", m, 10);
+        models_point("mesh", triangles, "triangles, 1 draw", m, 1);
     }
 
     BSTR text_a = bstr(texts[0].text), text_b = bstr(texts[1].text), color = bstr(L"CCCCFF");
@@ -430,10 +434,10 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
         for (int i = 0; i < 3; ++i) engine_texts(), raw_texts();
         point_figures f;
         double spent = 0;
-        for (int r = 0; spent < 2 * seconds * 1000 / frames_per_round || r < 5; ++r) {
+        for (int r = 0; spent < 2 * seconds * 1000 || r < 5; ++r) {
             if (r % 2) f.raw.push_back(raw_texts()), f.engine.push_back(engine_texts());
             else f.engine.push_back(engine_texts()), f.raw.push_back(raw_texts());
-            spent += f.engine.back() + f.raw.back();
+            spent += (f.engine.back() + f.raw.back()) * frames_per_round;
             if (r >= 400) break;
         }
         print_point("text", count, "text_draw", f);

@@ -1,7 +1,7 @@
 # The picture of the scaling benchmark (docs/scaling.png), from the columns that
 # bench/scaling_report.py writes into the folder `data`:
 #   gnuplot -e "data='build/scaling'" bench/scaling.gp > docs/scaling.png
-set terminal pngcairo size 1500,1000 font "sans,9"
+set terminal pngcairo size 1500,1000 font "sans,9" noenhanced
 set multiplot layout 2,3 title "Cost as the work grows: the engine against raw d3d8, Wine's d3dx9 and Assimp (medians)" font "sans,12"
 set grid
 set key top left

@@ -9,7 +9,8 @@
 # The figures go to build/scaling/figures.tsv, the summary with the goals to
 # build/scaling/summary.md, and the picture to docs/scaling.png (gnuplot).
 # SCALING_QUICK=1 leaves out the 50 MB files; SCALING_SECONDS (2) is the time a side gets at
-# each frame point; SCALING_LOADS (3) the timed loads of each file by each side under Wine.
+# each frame point; SCALING_LOADS (3) the timed loads of each file of 2 MB and more by each side
+# under Wine, three times as many for smaller files, whose loads take milliseconds.
 scaling_benchmark() {
   local out=$build/scaling files
   files=$out/files
@@ -48,10 +49,12 @@ scaling_benchmark() {
   scaling_run "$build/bench-native/parser_bench" --scaling "$files/load" 5
 
   echo "scaling: model_load against Wine's D3DXLoadMeshFromX, under Wine"
-  local file name peak
+  local file name peak loads
   while read -r file; do
     name=$(basename "$file")
-    scaling_run "$loader" "$build/$arch/bin/loader_bench.exe" --scaling "$file" "${SCALING_LOADS:-3}"
+    loads=${SCALING_LOADS:-3}
+    [ "$(stat -c %s "$file")" -ge 2000000 ] || loads=$((3 * loads))
+    scaling_run "$loader" "$build/$arch/bin/loader_bench.exe" --scaling "$file" "$loads"
     for side in engine d3dx9; do
       peak=$("$loader" "$build/$arch/bin/loader_bench.exe" --peak "$side" "$file" --tag "scaling-$$-$RANDOM" | awk -F'\t' '$1 == "peak" { print $2 }') || true
       printf 'peak\t%s\t%s\t%s\n' "$name" "$side" "${peak:--1}" >>"$scaling_figures"

@@ -46,7 +46,7 @@ def main():
     # Frames.
     md.append("| frame point | engine ms | reference ms | engine / reference | fastest |")
     md.append("| --- | ---: | ---: | ---: | ---: |")
-    labels = {"draws": "%s model_draw", "lights": "%s lights, 100 draws", "mesh": "%s triangles, 10 draws",
+    labels = {"draws": "%s model_draw", "lights": "%s lights, 100 draws", "mesh": "%s triangles, 1 draw",
               "text": "%s text_draw (reference d3dx9)"}
     worst = 0
     with open(os.path.join(out, "frame.dat"), "w") as dat:
