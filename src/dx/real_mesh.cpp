@@ -136,8 +136,9 @@ private:
 
 // The neighbouring face across each edge of each face, from shared vertex pairs: the edges with
 // the same two vertices are paired in file order, the first with the second, the third with the
-// fourth and so on. The edges are grouped by their smaller vertex with a counting sort (linear in
-// the faces, 4 bytes an edge), and each group, a handful of edges, is paired by hand.
+// fourth and so on. The edges are grouped by their smaller vertex with a counting sort (4 bytes
+// an edge, no allocation per edge), and each group, mostly a handful of edges, sorted by the
+// other vertex.
 std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
     const size_t faces = m.triangles.size();
     std::vector<DWORD> out(faces * 3, 0xFFFFFFFFu);
@@ -158,19 +159,22 @@ std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
         std::vector<UINT> next(first.begin(), first.end() - 1);
         for (size_t edge = 0; edge < faces * 3; ++edge) grouped[next[low(edge)]++] = static_cast<UINT>(edge);
     }
-    for (size_t v = 0; v < vertices; ++v)
-        for (UINT i = first[v]; i < first[v + 1]; ++i) {
-            const UINT a = grouped[i];
-            if (a == 0xFFFFFFFFu) continue;
-            for (UINT j = i + 1; j < first[v + 1]; ++j) {
-                const UINT b = grouped[j];
-                if (b == 0xFFFFFFFFu || high(b) != high(a)) continue;
-                out[a] = b / 3;
-                out[b] = a / 3;
-                grouped[j] = 0xFFFFFFFFu;
-                break;
+    for (size_t v = 0; v < vertices; ++v) {
+        // The group's edges by their other vertex, in file order among equals; a sort, not a
+        // search per edge, so that a vertex shared by very many faces (a large fan) stays cheap.
+        const auto begin = grouped.begin() + first[v], end = grouped.begin() + first[v + 1];
+        if (end - begin > 1)
+            std::sort(begin, end, [&](UINT a, UINT b) { return high(a) != high(b) ? high(a) < high(b) : a < b; });
+        for (auto i = begin; i + 1 < end;) {
+            if (high(*i) != high(*(i + 1))) {
+                ++i;
+                continue;
             }
+            out[*i] = *(i + 1) / 3;
+            out[*(i + 1)] = *i / 3;
+            i += 2;
         }
+    }
     return out;
 }
 
