@@ -29,6 +29,26 @@
 // does not; "models" measures frames without text only, where both sides use one device each.
 //
 //   frame_cost_bench [rounds [models]]      (XFILES names the folder of test.x and test.png)
+//
+//   frame_cost_bench --scaling [seconds]
+//
+// The frame points of the scaling benchmark, in one process: engine and raw d3d8 as above, one
+// axis at a time: 1, 10, 100 and 800 model_draw of test.x (12 triangles) with one light; 0, 1
+// and 8 lights on with 100 draws; meshes of 12, 968 and 100,352 triangles (test.x and the
+// generated mesh-1000.x and mesh-100000.x in the folder SCALING_MESHES, textured with
+// test.png), one draw a frame; and 1, 10 and 50 text_draw inside a frame whose edges are not
+// timed, against as many ID3DXFont::DrawText. Frames without text, so the raw side uses one
+// device. Each point runs rounds of up to 10 frames (fewer where a frame takes over 4 ms) in
+// turn for about `seconds` (2) on each side, each round after one untimed frame that pays for
+// the switch from the other side's device; the medians and the fastest rounds are printed,
+// and a line of tab-separated figures after the word "frame" for the benchmark's table and plot.
+//
+//   frame_cost_bench --table N engine|raw
+//
+// The memory of a full table: the process opens its device, loads test.x with its texture N
+// times (model_load, or raw d3d8 buffers and a texture per copy as above), draws one frame of
+// all of them and prints its resident memory, after the word "table", with what it held just
+// after opening the device.
 #include <windows.h>
 #include <d3d8.h>
 #include <oleauto.h>
@@ -49,6 +69,7 @@
 #include "dx/real_mesh.h"
 #include "engine_client.h"
 #include "frame_cost.h"
+#include "proc_memory.h"
 #include "raw_d3d8.h"
 #include "xfile/xfile.h"
 
@@ -82,13 +103,13 @@ HWND make_window(const wchar_t* title, int x) {
     return h;
 }
 
-// Milliseconds per frame of body over frames_per_round frames.
-double time_round(const std::function<void()>& body) {
+// Milliseconds per frame of body over frames frames (frames_per_round unless told).
+double time_round(const std::function<void()>& body, int frames = frames_per_round) {
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < frames_per_round; ++i) body();
+    for (int i = 0; i < frames; ++i) body();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     pump();
-    return ms / frames_per_round;
+    return ms / frames;
 }
 
 double median(std::vector<double> v) {
@@ -145,15 +166,18 @@ struct raw_model {
         std::vector<UINT> order(m.triangles.size());
         for (UINT i = 0; i < order.size(); ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) { return m.attributes[a] < m.attributes[b]; });
-        if (vertex_count > 0xFFFF) return false;  // test.x is far smaller; the engine would use 32-bit indices
-        if (FAILED(device->CreateIndexBuffer(std::max<UINT>(static_cast<UINT>(order.size() * 6), 4), D3DUSAGE_WRITEONLY,
-                                             D3DFMT_INDEX16, D3DPOOL_MANAGED, indices.GetAddressOf())))
+        const bool wide = vertex_count > 0xFFFF;  // 32-bit indices, as the engine's mesh then has
+        if (FAILED(device->CreateIndexBuffer(std::max<UINT>(static_cast<UINT>(order.size() * (wide ? 12 : 6)), 4),
+                                             D3DUSAGE_WRITEONLY, wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16,
+                                             D3DPOOL_MANAGED, indices.GetAddressOf())))
             return false;
         BYTE* ib = nullptr;
         indices->Lock(0, 0, &ib, 0);
         for (size_t f = 0; f < order.size(); ++f) {
-            for (int k = 0; k < 3; ++k)
-                reinterpret_cast<WORD*>(ib)[f * 3 + k] = static_cast<WORD>(m.triangles[order[f]][k]);
+            for (int k = 0; k < 3; ++k) {
+                if (wide) reinterpret_cast<DWORD*>(ib)[f * 3 + k] = m.triangles[order[f]][k];
+                else reinterpret_cast<WORD*>(ib)[f * 3 + k] = static_cast<WORD>(m.triangles[order[f]][k]);
+            }
             const UINT a = m.attributes[order[f]];
             if (a >= subsets.size()) subsets.resize(a + 1, subset{static_cast<UINT>(f), 0});
             if (subsets[a].face_count == 0) subsets[a].first_face = static_cast<UINT>(f);
@@ -210,9 +234,305 @@ D3DLIGHT8 bench_light() {
     return l;
 }
 
+// Draws the model once as a hand-written d3d8 program does, its buffers bound by the caller.
+void raw_draw(IDirect3DDevice8* device, const raw_model& raw, const D3DMATRIX& world) {
+    device->SetTransform(D3DTS_WORLDMATRIX(0), &world);
+    for (size_t b = 0; b < raw.materials.size(); ++b) {
+        device->SetMaterial(&raw.materials[b]);
+        device->SetTexture(0, raw.textures[b].Get());
+        if (b < raw.subsets.size() && raw.subsets[b].face_count)
+            device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, raw.vertex_count, raw.subsets[b].first_face * 3,
+                                         raw.subsets[b].face_count);
+    }
+}
+
+void raw_bind(IDirect3DDevice8* device, const raw_model& raw) {
+    device->SetStreamSource(0, raw.vertices.Get(), raw.stride);
+    device->SetIndices(raw.indices.Get(), 0);
+    device->SetVertexShader(raw.fvf);
+}
+
+// Both sides at one point: rounds in turns, the side that goes first changing each round, until
+// each side has spent about `seconds` (at least 5 rounds).
+struct point_figures {
+    std::vector<double> engine, raw;
+};
+point_figures measure_point(const std::function<void()>& engine_body, const std::function<void()>& raw_body,
+                            double seconds) {
+    for (int i = 0; i < 2; ++i) engine_body(), raw_body(), pump();  // uploads, shaders, glyphs
+    // Rounds of up to frames_per_round frames, fewer where frames are slow (large meshes), so
+    // that a point gets its rounds within its time.
+    const double estimate = std::max(time_round(engine_body, 1), time_round(raw_body, 1));
+    const int frames = std::clamp(static_cast<int>(40 / std::max(estimate, 0.001)), 1, frames_per_round);
+    // Each round starts with one untimed frame: the first frame after the other device's pays
+    // for the switch between the two devices' GL contexts, which a program with one device never
+    // pays, and at large meshes or few draws that switch would swamp the figures.
+    point_figures f;
+    double spent = 0;
+    for (int r = 0; spent < 2 * seconds * 1000 || r < 5; ++r) {
+        auto engine_round = [&] {
+            engine_body();
+            f.engine.push_back(time_round(engine_body, frames));
+        };
+        auto raw_round = [&] {
+            raw_body();
+            f.raw.push_back(time_round(raw_body, frames));
+        };
+        if (r % 2) {
+            raw_round();
+            engine_round();
+        } else {
+            engine_round();
+            raw_round();
+        }
+        spent += (f.engine.back() + f.raw.back()) * frames;
+        if (r >= 400) break;
+    }
+    return f;
+}
+
+void print_point(const char* axis, int value, const char* unit, const point_figures& f) {
+    const double e = median(f.engine), r = median(f.raw);
+    std::printf("%-8s %6d %-16s engine %9.3f ms  raw %9.3f ms  ratio %6.3f  fastest rounds %6.3f  (%zu rounds)\n", axis,
+                value, unit, e, r, e / r, fastest(f.engine) / fastest(f.raw), f.engine.size());
+    std::printf("frame\t%s\t%d\t%.6f\t%.6f\t%.6f\t%.6f\n", axis, value, e, r, fastest(f.engine), fastest(f.raw));
+    std::fflush(stdout);
+}
+
+BSTR bstr(const std::wstring& s) { return SysAllocString(s.c_str()); }
+
+// The engine's model_load of folder + "\" + name; false, with a message, when it fails.
+bool engine_load(iface::_dxgraphics* g, const std::wstring& folder, const wchar_t* name) {
+    BSTR path = bstr(folder + L"\\"), file = bstr(name);
+    const HRESULT hr = g->model_load(&path, &file);
+    SysFreeString(path);
+    SysFreeString(file);
+    if (FAILED(hr)) std::fprintf(stderr, "the engine cannot load %ls: 0x%08lX\n", name, static_cast<unsigned long>(hr));
+    return SUCCEEDED(hr);
+}
+
+// The raw device in the engine's set-up state, as main() sets it up.
+void raw_set_up(IDirect3DDevice8* device) {
+    device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    const D3DMATRIX projection = dx::matrix_perspective_fov_lh(3.1415927f / 4, 1.0f, 0.1f, 5000.0f);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    D3DMATERIAL8 white{};
+    white.Diffuse = white.Ambient = {1, 1, 1, 1};
+    device->SetMaterial(&white);
+}
+
+// The lights of the scaling points: directional lights from eight directions, as
+// light_create_directional makes them.
+D3DLIGHT8 scaling_light(int i) {
+    D3DLIGHT8 l = bench_light();
+    l.Direction = {0.3f * (i % 3 - 1), -0.3f - 0.1f * i, 1};
+    l.Diffuse = {1.0f - 0.1f * i, 1, 0.2f + 0.1f * i, 0};
+    return l;
+}
+constexpr int scaling_lights = 8;
+
+int run_scaling(const std::wstring& folder, const std::wstring& meshes, double seconds) {
+    HWND engine_window = make_window(L"engine", 20);
+    engine_client engine;
+    if (!engine.open(engine_window, side, side)) return 1;
+    iface::_dxgraphics* g = engine.graphics.Get();
+    float ex = eye.x, ey = eye.y, ez = eye.z, tx = target.x, ty = target.y, tz = target.z;
+    g->camera_position(&ex, &ey, &ez);
+    g->camera_lookat(&tx, &ty, &tz);
+    if (!engine_load(g, folder, L"test.x") || !engine_load(g, meshes, L"mesh-1000.x") ||
+        !engine_load(g, meshes, L"mesh-100000.x"))
+        return 1;
+    float zero = 0;
+    for (SHORT m = 0; m < 3; ++m) g->model_move(&m, &zero, &zero, &zero);
+    for (int i = 0; i < scaling_lights; ++i) {
+        const D3DLIGHT8 l = scaling_light(i);
+        float dx_ = l.Direction.x, dy_ = l.Direction.y, dz_ = l.Direction.z;
+        float r = l.Diffuse.r, gr = l.Diffuse.g, b = l.Diffuse.b;
+        LONG range = 1000;
+        VARIANT_BOOL on = VARIANT_TRUE;
+        g->light_create_directional(&zero, &zero, &zero, &dx_, &dy_, &dz_, &r, &gr, &b, &range, &on);
+    }
+
+    HWND raw_window = make_window(L"raw d3d8", 100);
+    ComPtr<IDirect3D8> d3d8;
+    ComPtr<IDirect3DDevice8> device;
+    if (!open_raw_d3d8(raw_window, d3d8, device)) return 1;
+    raw_set_up(device.Get());
+    raw_model raw[3];
+    if (!raw[0].load(device.Get(), folder, L"test.x") || !raw[1].load(device.Get(), meshes, L"mesh-1000.x") ||
+        !raw[2].load(device.Get(), meshes, L"mesh-100000.x")) {
+        std::fprintf(stderr, "the raw side cannot load the meshes and their texture\n");
+        return 1;
+    }
+    for (int i = 0; i < scaling_lights; ++i) {
+        const D3DLIGHT8 l = scaling_light(i);
+        device->SetLight(i, &l);
+        device->LightEnable(i, TRUE);
+    }
+    d3dx9_text* d3dx9 = d3dx9_text_open(make_window(L"d3dx9", 180), -16);
+    if (!d3dx9) {
+        std::fprintf(stderr, "d3dx9 is not available\n");
+        return 1;
+    }
+    const D3DMATRIX identity = dx::matrix_identity();
+    const D3DMATRIX view = dx::matrix_look_at_lh(eye, target, {0, 1, 0});
+    const D3DMATRIX world = dx::matrix_translation(0, 0, 0);
+
+    auto set_lights = [&](int on) {
+        for (SHORT i = 0; i < scaling_lights; ++i) {
+            SHORT enabled = i < on ? 1 : 0;
+            g->light_switch(&enabled, &i);
+            device->LightEnable(i, i < on);
+        }
+    };
+    auto models_point = [&](const char* axis, int value, const char* unit, SHORT model, int draws) {
+        auto engine_frame = [&] {
+            g->scene_begin();
+            for (int i = 0; i < draws; ++i) g->model_draw(&model);
+            g->scene_end();
+        };
+        const raw_model& r = raw[model];
+        auto raw_frame = [&] {
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+            device->BeginScene();
+            device->SetTransform(D3DTS_VIEW, &view);
+            device->SetTransform(D3DTS_WORLDMATRIX(0), &identity);
+            raw_bind(device.Get(), r);
+            for (int i = 0; i < draws; ++i) raw_draw(device.Get(), r, world);
+            device->EndScene();
+            device->Present(nullptr, nullptr, nullptr, nullptr);
+        };
+        print_point(axis, value, unit, measure_point(engine_frame, raw_frame, seconds));
+    };
+
+    std::printf("scaling frame points, %dx%d, engine against raw d3d8 (text: against d3dx9's ID3DXFont), rounds of %d "
+                "frames for about %.1f s a side\n",
+                side, side, frames_per_round, seconds);
+    set_lights(1);
+    for (int draws : {1, 10, 100, 800}) models_point("draws", draws, "model_draw", 0, draws);
+    for (int on : {0, 1, 8}) {
+        set_lights(on);
+        models_point("lights", on, "lights, 100 draws", 0, 100);
+    }
+    set_lights(1);
+    for (SHORT m = 0; m < 3; ++m) {
+        int triangles = 0;
+        for (const auto& s : raw[m].subsets) triangles += static_cast<int>(s.face_count);
+        models_point("mesh", triangles, "triangles, 1 draw", m, 1);
+    }
+
+    BSTR text_a = bstr(texts[0].text), text_b = bstr(texts[1].text), color = bstr(L"CCCCFF");
+    SHORT top_a = 0, left_a = 0, top_b = 2, left_b = 2;
+    const RECT text_rect{1, 1, side, side};
+    for (int count : {1, 10, 50}) {
+        std::vector<text_item> items;
+        for (int i = 0; i < count; ++i) items.push_back(texts[i % 2]);
+        // As at the model points, each round starts with one untimed pass.
+        auto engine_texts = [&] {
+            auto draw = [&] {
+                for (int i = 0; i < count; ++i)
+                    if (i % 2) g->text_draw(&text_b, &top_b, &left_b, &color);
+                    else g->text_draw(&text_a, &top_a, &left_a, &color);
+            };
+            g->scene_begin();
+            draw();
+            const double ms = time_round(draw);
+            g->scene_end();
+            return ms;
+        };
+        auto raw_texts = [&] {
+            d3dx9_text_draw(d3dx9, items.data(), count, text_rect, text_color);
+            const double ms = time_round([&] { d3dx9_text_draw(d3dx9, items.data(), count, text_rect, text_color); });
+            d3dx9_text_present(d3dx9);
+            return ms;
+        };
+        for (int i = 0; i < 3; ++i) engine_texts(), raw_texts();
+        point_figures f;
+        double spent = 0;
+        for (int r = 0; spent < 2 * seconds * 1000 || r < 5; ++r) {
+            if (r % 2) f.raw.push_back(raw_texts()), f.engine.push_back(engine_texts());
+            else f.engine.push_back(engine_texts()), f.raw.push_back(raw_texts());
+            spent += (f.engine.back() + f.raw.back()) * frames_per_round;
+            if (r >= 400) break;
+        }
+        print_point("text", count, "text_draw", f);
+    }
+    SysFreeString(text_a);
+    SysFreeString(text_b);
+    SysFreeString(color);
+    d3dx9_text_close(d3dx9);
+    for (auto& r : raw) r = raw_model{};
+    device.Reset();
+    d3d8.Reset();
+    engine.close();
+    return 0;
+}
+
+// The memory of a full table, as described at the top.
+int run_table(const std::wstring& folder, int count, bool engine_side) {
+    HWND window = make_window(engine_side ? L"engine" : L"raw d3d8", 20);
+    engine_client engine;
+    ComPtr<IDirect3D8> d3d8;
+    ComPtr<IDirect3DDevice8> device;
+    std::vector<raw_model> raw;
+    double opened = 0;
+    if (engine_side) {
+        if (!engine.open(window, side, side)) return 1;
+        iface::_dxgraphics* g = engine.graphics.Get();
+        opened = proc_status_bytes("VmRSS");
+        for (int i = 0; i < count; ++i)
+            if (!engine_load(g, folder, L"test.x")) return 1;
+        g->scene_begin();
+        for (SHORT m = 0; m < count; ++m) g->model_draw(&m);
+        g->scene_end();
+    } else {
+        if (!open_raw_d3d8(window, d3d8, device)) return 1;
+        raw_set_up(device.Get());
+        opened = proc_status_bytes("VmRSS");
+        raw.resize(count);
+        for (auto& r : raw)
+            if (!r.load(device.Get(), folder, L"test.x")) return 1;
+        const D3DMATRIX world = dx::matrix_translation(0, 0, 0);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        device->BeginScene();
+        for (const auto& r : raw) raw_bind(device.Get(), r), raw_draw(device.Get(), r, world);
+        device->EndScene();
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+    }
+    pump();
+    const double resident = proc_status_bytes("VmRSS");
+    std::printf("table %-6s %4d models of test.x: resident %8.1f MB, %8.1f MB after opening the device\n",
+                engine_side ? "engine" : "raw", count, resident / 1e6, opened / 1e6);
+    std::printf("table\t%s\t%d\t%.0f\t%.0f\n", engine_side ? "engine" : "raw", count, resident, opened);
+    raw.clear();
+    device.Reset();
+    d3d8.Reset();
+    if (engine_side) engine.close();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--scaling") == 0 || std::strcmp(argv[1], "--table") == 0)) {
+        const char* xfiles = getenv("XFILES");
+        if (!xfiles) {
+            std::fprintf(stderr, "XFILES must name the folder of test.x\n");
+            return 2;
+        }
+        CoInitialize(nullptr);
+        int status = 2;
+        if (std::strcmp(argv[1], "--table") == 0 && argc >= 4) {
+            status = run_table(windows_path(xfiles), std::max(1, std::atoi(argv[2])), std::strcmp(argv[3], "engine") == 0);
+        } else if (std::strcmp(argv[1], "--scaling") == 0) {
+            const char* meshes = getenv("SCALING_MESHES");
+            if (meshes) status = run_scaling(windows_path(xfiles), windows_path(meshes), argc > 2 ? std::atof(argv[2]) : 2.0);
+            else std::fprintf(stderr, "SCALING_MESHES must name the folder of mesh-1000.x and mesh-100000.x\n");
+        }
+        CoUninitialize();
+        return status;
+    }
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     // "models": only frames without text, so that the raw side never switches to d3dx9's device.
     const bool models_only = argc > 2 && std::strcmp(argv[2], "models") == 0;

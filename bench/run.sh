@@ -2,6 +2,8 @@
 # Builds the engine, registers it in the private prefix and runs the benchmarks under Xvfb,
 # printing their figures and ratios: the 32-bit engine where this machine runs 32-bit
 # programs, the 64-bit one otherwise. SOAK_LIVES sets the soak's lives per kind (90).
+# The scaling benchmark (bench/scaling.sh) runs last; SCALING=0 leaves it out, SCALING=only runs
+# it alone.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
 host32_check
@@ -17,11 +19,19 @@ start_wine_services
 "$loader" "$(system_dir_of "$arch")\\regsvr32.exe" /s "$(winpath "$build/$arch/bin/dx8engine.dll")"
 # A benchmark that fails is named and the others still run; the script then exits with 1.
 failed=()
+source "$root/bench/scaling.sh"
+app_d3d() { echo "HKCU\Software\Wine\AppDefaults\$1\Direct3D"; }
 bench() {
   local status=0
   "$@" || status=$?
   [ "$status" -eq 0 ] || { echo "benchmark failed with exit $status: $*" >&2; failed+=("$*"); }
 }
+if [ "${SCALING:-1}" = only ]; then
+  xfiles=$(cd "$root/../shared/xfiles" && pwd)
+  scaling_benchmark
+  [ "${#failed[@]}" -eq 0 ] || exit 1
+  exit 0
+fi
 bench "$loader" "$build/$arch/bin/frame_text_bench.exe" "${1:-500}"
 # The demo as a user runs it, for 12 seconds in which nobody presses a key: its frame rate, with
 # the keyboard read on a thread of its own.
@@ -44,7 +54,6 @@ bench env XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
 # frame benchmark once more with Wine's default. Mesa's llvmpipe rasterises on the calling
 # thread too (LP_NUM_THREADS=0): each side then pays for its own pixels at its own Present
 # instead of for whatever the rasteriser threads are still doing for the other.
-app_d3d() { echo "HKCU\Software\Wine\AppDefaults\$1\Direct3D"; }
 for program in frame_cost_bench.exe dispatch_bench.exe; do
   "$loader" reg add "$(app_d3d $program)" /v csmt /t REG_DWORD /d 0 /f >/dev/null
 done
@@ -64,4 +73,5 @@ bench env XFILES=$xfiles "$loader" "$build/$arch/bin/soak_bench.exe" "${SOAK_LIV
 cmake -S "$root/bench/native" -B "$build/bench-native" >/dev/null
 cmake --build "$build/bench-native" -j"$(nproc)" >/dev/null
 bench "$build/bench-native/parser_bench" "$xfiles" 20
+[ "${SCALING:-1}" = 0 ] || scaling_benchmark
 [ "${#failed[@]}" -eq 0 ] || exit 1

@@ -17,7 +17,7 @@ packages=(
   wine wine64
   xvfb xdotool x11-utils imagemagick zip
   libgl1-mesa-dri libglx-mesa0
-  zlib1g-dev libassimp-dev assimp-utils
+  zlib1g-dev libassimp-dev assimp-utils gnuplot-nox
   clang libclang-rt-14-dev
 )
 packages32=(wine32:i386 libwine:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)

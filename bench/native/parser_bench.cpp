@@ -5,6 +5,19 @@
 //   parser_bench CORPUS-FOLDER [CORPUS-FOLDER...] [repetitions]
 //
 // A last argument that is a whole number is the repetition count (20 if none is given).
+//
+//   parser_bench --scaling FOLDER [repetitions]
+//
+// The scaling benchmark's files, smallest first: per file the median and fastest time of each,
+// MB/s, the ratio, and the peak resident memory of one parse of each, measured in a child
+// process of its own (see peak_of), as a line of
+// tab-separated figures after the word "parse" for the benchmark's table and plot.
+//
+//   parser_bench --export-x IN OUT
+//
+// Reads IN with the Open Asset Import Library and writes it as text .x with its exporter, as
+// the files that other programs write with it (the scaling benchmark's "assimp" files).
+#include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -13,10 +26,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "xfile/xfile.h"
 
@@ -92,6 +109,116 @@ totals run_corpus(const std::filesystem::path& folder, int repetitions) {
     return t;
 }
 
+// Reads a "Name:   1234 kB" field of /proc/self/status, in bytes; 0 when it is not there.
+double status_bytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::size_t n = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atof(line.c_str() + n + 1) * 1024;
+    return 0;
+}
+
+// The peak resident memory of one parse of file by one side ("ours" or "assimp"), in bytes above
+// what the process held just before, measured in a new process of this program (--peak), so that
+// no memory left over from other runs is reused; -1 when it cannot be measured.
+double peak_of(const char* side, const std::filesystem::path& file) {
+    int channel[2];
+    if (pipe(channel) != 0) return -1;
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        dup2(channel[1], STDOUT_FILENO);
+        close(channel[0]);
+        execl("/proc/self/exe", "parser_bench", "--peak", side, file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(channel[1]);
+    char text[64] = {};
+    const ssize_t got = read(channel[0], text, sizeof text - 1);
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return got > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::atof(text) : -1;
+}
+
+// --peak SIDE FILE: reads the file, resets the process's peak (writing 5 to
+// /proc/self/clear_refs), parses it once and prints how far the peak rose above the resident
+// memory before the parse, in bytes.
+int print_peak(const std::string& side, const char* file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    { std::ofstream("/proc/self/clear_refs") << "5"; }
+    const double before = status_bytes("VmRSS");
+    bool ok = false;
+    if (side == "ours") {
+        xfile::mesh m;
+        std::string error;
+        ok = xfile::parse(bytes.data(), bytes.size(), m, error);
+    } else {
+        Assimp::Importer importer;
+        ok = importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_Triangulate, "x") != nullptr;
+    }
+    std::printf("%.0f\n", status_bytes("VmHWM") - before);
+    return ok ? 0 : 1;
+}
+
+double fastest(const std::vector<double>& times) {
+    return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
+}
+
+// The scaling benchmark's files, smallest first, as described at the top.
+int run_scaling(const std::filesystem::path& folder, int repetitions) {
+    using clock = std::chrono::steady_clock;
+    std::vector<std::pair<std::uintmax_t, std::filesystem::path>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".x") files.emplace_back(entry.file_size(), entry.path());
+    std::sort(files.begin(), files.end());
+    std::printf("%-18s %10s %9s %9s %9s %9s %8s %9s %9s %8s\n", "file", "bytes", "ours ms", "fastest", "assimp ms",
+                            "fastest", "ratio", "ours MB", "assimp MB", "ours MB/s");
+    int failures = 0;
+    for (const auto& [size, path] : files) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        auto ours = [&] {
+            xfile::mesh m;
+            std::string error;
+            return xfile::parse(bytes.data(), bytes.size(), m, error);
+        };
+        auto theirs = [&] {
+            Assimp::Importer importer;
+            return importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_Triangulate, "x") != nullptr;
+        };
+        std::vector<double> ours_times, theirs_times;
+        bool ok = true;
+        for (int i = 0; i < repetitions && ok; ++i) {
+            auto start = clock::now();
+            ok = ours();
+            ours_times.push_back(std::chrono::duration<double>(clock::now() - start).count());
+            start = clock::now();
+            ok = theirs() && ok;
+            theirs_times.push_back(std::chrono::duration<double>(clock::now() - start).count());
+        }
+        const std::string name = path.filename().string();
+        if (!ok) {
+            std::printf("%-18s %10ju   not read by both\n", name.c_str(), size);
+            ++failures;
+            continue;
+        }
+        const double ours_peak = peak_of("ours", path), theirs_peak = peak_of("assimp", path);
+        const double o = median(ours_times), t = median(theirs_times);
+        std::printf("%-18s %10ju %9.2f %9.2f %9.2f %9.2f %8.2f %9.1f %9.1f %8.0f\n", name.c_str(), size, o * 1e3,
+                                fastest(ours_times) * 1e3, t * 1e3, fastest(theirs_times) * 1e3, t / o, ours_peak / 1e6,
+                                theirs_peak / 1e6, size / o / 1e6);
+        std::printf("parse\t%s\t%ju\t%.6f\t%.6f\t%.6f\t%.6f\t%.0f\t%.0f\n", name.c_str(), size, o, fastest(ours_times), t,
+                                fastest(theirs_times), ours_peak, theirs_peak);
+    }
+    std::printf("(times: median and fastest of %d; ratio: assimp's median time over ours, above 1 ours is faster; "
+                            "MB: peak resident memory of one parse above what the process held before it)\n",
+                            repetitions);
+    return failures ? 1 : 0;
+}
+
 // Returns true when s is a whole number, the repetition count.
 bool is_count(const std::string& s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
@@ -100,6 +227,18 @@ bool is_count(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--export-x") {
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(argv[2], 0);
+        if (!scene || Assimp::Exporter().Export(scene, "x", argv[3]) != AI_SUCCESS) {
+            std::fprintf(stderr, "cannot export %s as %s\n", argv[2], argv[3]);
+            return 1;
+        }
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--peak") return print_peak(argv[2], argv[3]);
+    if (argc >= 3 && std::string(argv[1]) == "--scaling")
+        return run_scaling(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
     std::vector<std::string> folders(argv + 1, argv + argc);
     int repetitions = 20;
     if (!folders.empty() && is_count(folders.back())) {

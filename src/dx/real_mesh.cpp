@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <map>
-#include <numeric>
 #include <vector>
 
 #include "dx/ref_counted.h"
@@ -57,7 +55,9 @@ public:
         return device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
     }
 
-    HRESULT build(const xfile::mesh& m, DWORD options) {
+    // Fills the buffers from m, giving back m's vertex arrays as soon as they are copied, so
+    // that a large mesh is not held twice at once.
+    HRESULT build(xfile::mesh& m, DWORD options) {
         const D3DPOOL pool = (options & 0x220) ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
         vertex_count_ = static_cast<UINT>(m.positions.size());
         fvf_ = D3DFVF_XYZ;
@@ -81,10 +81,24 @@ public:
         }
         vertices_->Unlock();
 
-        // Faces grouped by attribute id, in file order within a group: one draw per subset.
+        // The vertex data is in the buffer: give it back before the index buffer is made.
+        std::vector<std::array<float, 3>>().swap(m.positions);
+        std::vector<std::array<float, 3>>().swap(m.normals);
+        std::vector<std::uint32_t>().swap(m.colors);
+        std::vector<std::array<float, 2>>().swap(m.texcoords);
+
+        // Faces grouped by attribute id, in file order within a group: one draw per subset. A
+        // counting sort, linear in the faces (attribute ids index the file's materials).
+        UINT groups = 0;
+        for (std::uint32_t a : m.attributes) groups = std::max<UINT>(groups, a + 1);
+        std::vector<UINT> first_of(static_cast<size_t>(groups) + 1, 0);
+        for (std::uint32_t a : m.attributes) ++first_of[a + 1];
+        for (UINT g = 0; g < groups; ++g) first_of[g + 1] += first_of[g];
         std::vector<UINT> order(m.triangles.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) { return m.attributes[a] < m.attributes[b]; });
+        {
+            std::vector<UINT> next(first_of.begin(), first_of.end() - 1);
+            for (UINT f = 0; f < order.size(); ++f) order[next[m.attributes[f]]++] = f;
+        }
         const bool wide = vertex_count_ > 0xFFFF;
         const UINT index_bytes = static_cast<UINT>(order.size() * 3 * (wide ? 4 : 2));
         hr = device_->CreateIndexBuffer(std::max(index_bytes, 4u), D3DUSAGE_WRITEONLY,
@@ -120,23 +134,47 @@ private:
     std::vector<subset> subsets_;
 };
 
-// The neighbouring face across each edge of each face, from shared vertex pairs.
+// The neighbouring face across each edge of each face, from shared vertex pairs: the edges with
+// the same two vertices are paired in file order, the first with the second, the third with the
+// fourth and so on. The edges are grouped by their smaller vertex with a counting sort (4 bytes
+// an edge, no allocation per edge), and each group, mostly a handful of edges, sorted by the
+// other vertex.
 std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
-    std::vector<DWORD> out(m.triangles.size() * 3, 0xFFFFFFFFu);
-    std::map<std::pair<UINT, UINT>, std::pair<DWORD, int>> open;
-    for (DWORD f = 0; f < m.triangles.size(); ++f)
-        for (int e = 0; e < 3; ++e) {
-            UINT a = m.triangles[f][e], b = m.triangles[f][(e + 1) % 3];
-            auto key = std::minmax(a, b);
-            auto it = open.find(key);
-            if (it == open.end()) {
-                open.emplace(key, std::make_pair(f, e));
-            } else {
-                out[f * 3 + e] = it->second.first;
-                out[it->second.first * 3 + it->second.second] = f;
-                open.erase(it);
+    const size_t faces = m.triangles.size();
+    std::vector<DWORD> out(faces * 3, 0xFFFFFFFFu);
+    const size_t vertices = m.positions.size();
+    std::vector<UINT> first(vertices + 1, 0);
+    auto low = [&](size_t edge) {
+        const auto& t = m.triangles[edge / 3];
+        return std::min(t[edge % 3], t[(edge + 1) % 3]);
+    };
+    auto high = [&](size_t edge) {
+        const auto& t = m.triangles[edge / 3];
+        return std::max(t[edge % 3], t[(edge + 1) % 3]);
+    };
+    for (size_t edge = 0; edge < faces * 3; ++edge) ++first[low(edge) + 1];
+    for (size_t v = 0; v < vertices; ++v) first[v + 1] += first[v];
+    std::vector<UINT> grouped(faces * 3);
+    {
+        std::vector<UINT> next(first.begin(), first.end() - 1);
+        for (size_t edge = 0; edge < faces * 3; ++edge) grouped[next[low(edge)]++] = static_cast<UINT>(edge);
+    }
+    for (size_t v = 0; v < vertices; ++v) {
+        // The group's edges by their other vertex, in file order among equals; a sort, not a
+        // search per edge, so that a vertex shared by very many faces (a large fan) stays cheap.
+        const auto begin = grouped.begin() + first[v], end = grouped.begin() + first[v + 1];
+        if (end - begin > 1)
+            std::sort(begin, end, [&](UINT a, UINT b) { return high(a) != high(b) ? high(a) < high(b) : a < b; });
+        for (auto i = begin; i + 1 < end;) {
+            if (high(*i) != high(*(i + 1))) {
+                ++i;
+                continue;
             }
+            out[*i] = *(i + 1) / 3;
+            out[*(i + 1)] = *i / 3;
+            i += 2;
         }
+    }
     return out;
 }
 
@@ -176,16 +214,22 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
                        ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
                        std::wstring* detail) {
     if (!file || !device || !device->native_device()) return D3DERR_INVALIDCALL;
-    std::vector<unsigned char> bytes;
-    if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     xfile::mesh parsed;
-    std::string error;
-    if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
-        if (detail) *detail = widen(error);
-        return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
+    {
+        std::vector<unsigned char> bytes;  // given back once parsed, before the buffers are made
+        if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        std::string error;
+        if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
+            if (detail) *detail = widen(error);
+            return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
+        }
     }
+    ComPtr<real_adjacency_buffer> adj;
+    HRESULT hr = make<real_adjacency_buffer>(adj);
+    if (FAILED(hr)) return hr;
+    adj->neighbours = adjacency_of(parsed);
     ComPtr<real_mesh> made;
-    HRESULT hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
+    hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
     if (FAILED(hr)) return hr;
     hr = made->build(parsed, options);
     if (FAILED(hr)) return hr;
@@ -202,10 +246,6 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
         mats->materials.push_back(d);
         mats->textures.push_back(widen(m.texture));
     }
-    ComPtr<real_adjacency_buffer> adj;
-    hr = make<real_adjacency_buffer>(adj);
-    if (FAILED(hr)) return hr;
-    adj->neighbours = adjacency_of(parsed);
     material_count = static_cast<LONG>(mats->materials.size());
     mesh = made;
     materials = mats;

@@ -27,10 +27,13 @@ struct display_mode {
 inline constexpr int model_slots = 801;        // indices 0 to 800
 inline constexpr int model_material_slots = 101;  // indices 0 to 100
 
+// A slot of the model table. Its materials and textures are made when a mesh is loaded into it,
+// one per material of the mesh up to model_material_slots, zero and empty until read: an empty
+// slot holds no material records, so the 801 slots stay small however few are used.
 struct model_entry {
     ComPtr<dx::D3DXMesh> mesh;
-    std::array<D3DMATERIAL8, model_material_slots> materials{};
-    std::array<ComPtr<dx::Direct3DTexture8>, model_material_slots> textures;
+    std::vector<D3DMATERIAL8> materials;
+    std::vector<ComPtr<dx::Direct3DTexture8>> textures;
     LONG material_count = 0;
     VARIANT_BOOL in_use = VARIANT_FALSE;
     D3DMATRIX world{};

@@ -1,5 +1,7 @@
 // Models of dxgraphics: meshes from .x files with their materials and 128 x 128 textures in
 // the engine-wide model table, placed by translation and drawn subset by subset.
+#include <algorithm>
+
 #include "dx/d3dx_math.h"
 #include "engine/dxgraphics.h"
 
@@ -49,6 +51,9 @@ HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
                                       &materials, &count, &mesh, &detail),
                    L"D3DX8.LoadMeshFromX", file, detail);
         slot.material_count = count;
+        const size_t kept = static_cast<size_t>(std::clamp<LONG>(count, 0, model_material_slots));
+        slot.materials.assign(kept, D3DMATERIAL8{});
+        slot.textures.assign(kept, nullptr);
         adjacency.Reset();
         slot.mesh = mesh;
 

@@ -1,5 +1,6 @@
 #include "assemble.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -169,7 +170,20 @@ mesh triangulate(polygon_mesh&& in) {
   out.materials = std::move(in.materials);
   std::vector<std::uint32_t> corners = std::move(in.corners);
 
-  if (!in.normal_corners.empty()) {
+  // Exporters mostly index normals exactly as the positions. Then no vertex is ever split, and
+  // as long as no component is -0 (which equals +0 in value but not in bits), each vertex's first
+  // equal normal is bit for bit its own: the general path below would give the same result.
+  const bool indexed_as_positions =
+      !in.normal_corners.empty() && in.normal_corners.size() == corners.size() &&
+      std::equal(corners.begin(), corners.end(), in.normal_corners.begin()) &&
+      std::none_of(in.normals.begin(), in.normals.end(), [](const std::array<float, 3>& n) {
+        return (n[0] == 0.0f && std::signbit(n[0])) || (n[1] == 0.0f && std::signbit(n[1])) ||
+               (n[2] == 0.0f && std::signbit(n[2]));
+      });
+  if (indexed_as_positions) {
+    out.normals.assign(out.positions.size(), {0, 0, 0});  // a vertex no face uses keeps a zero normal
+    for (std::uint32_t v : corners) out.normals[v] = in.normals[v];
+  } else if (!in.normal_corners.empty()) {
     // A vertex keeps the first normal a face gives it; each further distinct normal makes a copy
     // of the vertex, appended in the order the faces ask for it.
     const std::vector<std::uint32_t> first = first_equal_normals(in.normals);

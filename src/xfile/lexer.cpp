@@ -54,6 +54,23 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Appends the run of digits at p (up to end) to mantissa: leading zeros of a still zero mantissa
+// are passed over without counting as significant. Returns false when the run would make more
+// than 19 significant digits (more than 64 bits can always hold).
+inline __attribute__((always_inline)) bool read_digits(const char*& p, const char* end, std::uint64_t& mantissa,
+                                                       int& significant) {
+  if (mantissa == 0)
+    while (p != end && *p == '0') ++p;
+  const char* const first = p;
+  while (p != end && is_digit(*p)) ++p;
+  significant += static_cast<int>(p - first);
+  if (significant > 19) return false;
+  std::uint64_t m = mantissa;
+  for (const char* q = first; q != p; ++q) m = m * 10 + static_cast<std::uint64_t>(*q - '0');
+  mantissa = m;
+  return true;
+}
+
 // Reads the common number forms at [begin, end) and gives what read_word makes of them: an
 // optional sign, then either digits alone, with at most 15 significant (an integer, exact), or
 // digits with a point and/or an exponent ("12.5", ".5", "5.", "-1e-3", "2.5E+04") whose value
@@ -73,19 +90,16 @@ std::size_t scan_number(const char* begin, const char* end, lexer::number& out) 
   std::uint64_t mantissa = 0;
   int significant = 0;  // digits in mantissa, leading zeros not counted
   int scale = 0;        // the value is mantissa * 10^scale
-  bool any_digit = false, real = false;
-  auto digit = [&](char c) {
-    any_digit = true;
-    if (mantissa == 0 && c == '0') return true;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-    return ++significant <= 19;  // 19 digits always fit in 64 bits
-  };
-  for (; p != end && is_digit(*p); ++p)
-    if (!digit(*p)) return 0;
+  bool real = false;
+  const char* const digits_begin = p;
+  if (!read_digits(p, end, mantissa, significant)) return 0;
+  bool any_digit = p != digits_begin;
   if (p != end && *p == '.') {
     real = true;
-    for (++p; p != end && is_digit(*p); ++p, --scale)
-      if (!digit(*p)) return 0;
+    const char* const fraction = ++p;
+    if (!read_digits(p, end, mantissa, significant)) return 0;
+    scale = -static_cast<int>(p - fraction);
+    any_digit = any_digit || p != fraction;
   }
   if (!any_digit) return 0;
   if (p != end && (*p == 'e' || *p == 'E')) {
@@ -190,6 +204,60 @@ bool lexer::next_text_number(number& n) {
   if (length == 0 || (at + length < size && is_word_char(p[at + length]))) return false;
   in_.take(at + length, "number");
   return true;
+}
+
+std::size_t lexer::take_text_floats(float* out, std::size_t n) {
+  if (has_peeked_ || binary_) return 0;
+  const char* const begin = reinterpret_cast<const char*>(in_.here());
+  const char* const end = begin + in_.remaining();
+  const char* p = begin;
+  std::size_t count = 0;
+  for (; count < n; ++count) {
+    const char* q = p;
+    while (q != end && (classes[static_cast<std::uint8_t>(*q)] & (blank_class | separator_class))) ++q;
+    number value;
+    const std::size_t length = scan_number(q, end, value);
+    // A number that runs on into more name characters ("1.5x", "1e999") is the general path's.
+    if (length == 0 || (q + length != end && is_word_char(static_cast<std::uint8_t>(q[length])))) break;
+    out[count] = to_float(value.value);
+    p = q + length;
+  }
+  in_.take(static_cast<std::size_t>(p - begin), "number");
+  return count;
+}
+
+std::size_t lexer::take_dwords(std::uint32_t* out, std::size_t n, std::uint32_t limit) {
+  if (has_peeked_) return 0;
+  std::size_t count = 0;
+  if (binary_) {
+    if (list_left_ == 0 || list_is_float_) return 0;
+    // The list's size was checked against the data when its count was read.
+    const std::size_t available = n < list_left_ ? n : list_left_;
+    const std::uint8_t* elements = in_.here();
+    while (count < available && cursor::le32(elements + 4 * count) < limit) {
+      out[count] = cursor::le32(elements + 4 * count);
+      ++count;
+    }
+    in_.take(4 * count, "integer list");
+    list_left_ -= static_cast<std::uint32_t>(count);
+    return count;
+  }
+  const std::uint8_t* const begin = in_.here();
+  const std::uint8_t* const end = begin + in_.remaining();
+  const std::uint8_t* p = begin;
+  for (; count < n; ++count) {
+    const std::uint8_t* q = p;
+    while (q != end && (classes[*q] & (blank_class | separator_class))) ++q;
+    const std::uint8_t* digits_end = q;
+    std::uint64_t whole = 0;
+    while (digits_end != end && digits_end - q < 10 && is_digit(static_cast<char>(*digits_end)))
+      whole = whole * 10 + (*digits_end++ - '0');
+    if (digits_end == q || whole >= limit || (digits_end != end && is_word_char(*digits_end))) break;
+    out[count] = static_cast<std::uint32_t>(whole);
+    p = digits_end;
+  }
+  in_.take(static_cast<std::size_t>(p - begin), "number");
+  return count;
 }
 
 bool lexer::next_text_dword(std::uint32_t& value) {

@@ -3,12 +3,22 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
 #include "cursor.h"
 
 namespace xfile {
+
+// Converts a parsed number to float; values beyond the float range become infinities rather than
+// the undefined result of a narrowing conversion.
+inline float to_float(double v) {
+  if (v != v) return std::numeric_limits<float>::quiet_NaN();
+  if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(v);
+}
 
 enum class token_kind {
   end,        // no bytes left
@@ -95,6 +105,15 @@ class lexer {
   double float_element(const std::uint8_t* elements, std::size_t i) const {
     return float_bits_ == 64 ? cursor::le_f64(elements + 8 * i) : static_cast<double>(cursor::le_f32(elements + 4 * i));
   }
+  // In the text form, reads up to n numbers in the common forms (as next_plain_number reads
+  // them) straight into out as floats (to_float), and returns how many it read; it stops at the
+  // first token that is anything else, leaving it to the token reader. Returns 0 in the binary
+  // form and after a peek.
+  std::size_t take_text_floats(float* out, std::size_t n);
+  // Reads up to n whole numbers below limit, as next_dword reads them, into out, and returns how
+  // many it read: text in the common form and elements of a binary integer list. Stops at the
+  // first value that is anything else or not below limit, leaving it to next_dword.
+  std::size_t take_dwords(std::uint32_t* out, std::size_t n, std::uint32_t limit);
   // Returns the next token without consuming it.
   const token& peek();
   // Returns the bytes not yet consumed, counting any peeked token as unconsumed.

@@ -50,15 +50,6 @@ std::string printable(const std::uint8_t* p, std::size_t n) {
   return s;
 }
 
-// Converts a parsed number to float; values beyond the float range become infinities rather than
-// the undefined result of a narrowing conversion.
-float to_float(double v) {
-  if (std::isnan(v)) return std::numeric_limits<float>::quiet_NaN();
-  if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
-  if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
-  return static_cast<float>(v);
-}
-
 // Converts a colour component to a byte as the platform does: clamped to 0..1, then rounded.
 std::uint32_t color_byte(float v) {
   if (!(v > 0.0f)) return 0;  // NaN counts as 0
@@ -273,13 +264,33 @@ class reader {
   // data, anything else value by value as read_float reads it.
   void read_floats(float* out, std::size_t n, const char* what) {
     for (std::size_t i = 0; i < n;) {
-      std::size_t count = 0;
-      if (const std::uint8_t* elements = lx_.take_float_elements(n - i, count)) {
+      std::size_t count = lx_.take_text_floats(out + i, n - i);
+      if (count > 0) {
+        i += count;
+      } else if (const std::uint8_t* elements = lx_.take_float_elements(n - i, count)) {
         for (std::size_t k = 0; k < count; ++k) out[i + k] = to_float(lx_.float_element(elements, k));
         i += count;
       } else {
         out[i++] = read_float(what);
       }
+    }
+  }
+
+  // Appends n indexes below limit to out: runs in the common forms straight from the lexer, any
+  // other value as read_dword reads it; out_of_range(index) raises the error of a value not below
+  // limit, just after reading it. n must have been checked against the bytes left.
+  template <class OutOfRange>
+  void read_indexes(std::vector<std::uint32_t>& out, std::uint32_t n, std::uint32_t limit, OutOfRange out_of_range,
+                    const char* what) {
+    std::size_t at = out.size();
+    out.resize(at + n);
+    for (const std::size_t end = at + n; at < end;) {
+      const std::size_t count = lx_.take_dwords(out.data() + at, end - at, limit);
+      at += count;
+      if (at == end) break;
+      const std::uint32_t index = read_dword(what);
+      if (index >= limit) out_of_range(index);
+      out[at++] = index;
     }
   }
 
@@ -326,19 +337,18 @@ class reader {
     const std::uint32_t face_count = read_dword("Mesh face count");
     check_count(face_count, 4, "Mesh face count");
     pm.face_sizes.resize(face_count);
+    // Most faces are triangles; check_count bounds this by the bytes left.
+    pm.corners.reserve(3 * static_cast<std::size_t>(face_count));
     for (std::uint32_t f = 0; f < face_count; ++f) {
       const std::uint32_t corners = read_dword("face vertex count");
       if (corners < 3) lx_.fail("face " + std::to_string(f) + " has " + std::to_string(corners) + " vertices, fewer than 3", lx_.peek());
       check_count(corners, 1, "face vertex count");
       pm.face_sizes[f] = corners;
-      for (std::uint32_t k = 0; k < corners; ++k) {
-        const std::uint32_t index = read_dword("face vertex index");
-        if (index >= vertex_count)
-          lx_.fail("face " + std::to_string(f) + " uses vertex " + std::to_string(index) + " of " +
-                       std::to_string(vertex_count),
-                   lx_.peek());
-        pm.corners.push_back(index);
-      }
+      read_indexes(pm.corners, corners, vertex_count, [&](std::uint32_t index) {
+        lx_.fail("face " + std::to_string(f) + " uses vertex " + std::to_string(index) + " of " +
+                     std::to_string(vertex_count),
+                 lx_.peek());
+      }, "face vertex index");
     }
     for_each_child(
         h,
@@ -375,20 +385,18 @@ class reader {
     if (faces != pm.face_sizes.size())
       lx_.fail("MeshNormals has " + std::to_string(faces) + " faces, the mesh " + std::to_string(pm.face_sizes.size()), lx_.peek());
     pm.normal_corners.clear();
+    pm.normal_corners.reserve(pm.corners.size());
     for (std::uint32_t f = 0; f < faces; ++f) {
       const std::uint32_t corners = read_dword("normal face corner count");
       if (corners != pm.face_sizes[f])
         lx_.fail("MeshNormals face " + std::to_string(f) + " has " + std::to_string(corners) + " corners, the mesh face " +
                      std::to_string(pm.face_sizes[f]),
                  lx_.peek());
-      for (std::uint32_t k = 0; k < corners; ++k) {
-        const std::uint32_t index = read_dword("normal index");
-        if (index >= count)
-          lx_.fail("MeshNormals face " + std::to_string(f) + " uses normal " + std::to_string(index) + " of " +
-                       std::to_string(count),
-                   lx_.peek());
-        pm.normal_corners.push_back(index);
-      }
+      read_indexes(pm.normal_corners, corners, count, [&](std::uint32_t index) {
+        lx_.fail("MeshNormals face " + std::to_string(f) + " uses normal " + std::to_string(index) + " of " +
+                     std::to_string(count),
+                 lx_.peek());
+      }, "normal index");
     }
     skip_children(h);
   }
