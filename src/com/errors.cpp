@@ -12,9 +12,9 @@ namespace com {
 
 namespace {
 
-// Direct3D's own failure codes, which the system's message table does not know: their names,
-// as a programmer looks them up, and what they mean to a client.
-const wchar_t* direct3d_text(HRESULT hr) {
+// The failure codes of Direct3D, D3DX and DirectInput that the system's message table does
+// not know: their names, as a programmer looks them up, and what they mean to a client.
+const wchar_t* directx_text(HRESULT hr) {
     switch (hr) {
     case D3DERR_INVALIDCALL:
         return L"D3DERR_INVALIDCALL: the call is not valid in the device's present state, or an argument is wrong";
@@ -31,6 +31,19 @@ const wchar_t* direct3d_text(HRESULT hr) {
     case D3DERR_CONFLICTINGRENDERSTATE: return L"D3DERR_CONFLICTINGRENDERSTATE: the render states set cannot be used together";
     case D3DERR_UNSUPPORTEDTEXTUREFILTER: return L"D3DERR_UNSUPPORTEDTEXTUREFILTER: the device does not offer the texture filter";
     case D3DERR_TOOMANYOPERATIONS: return L"D3DERR_TOOMANYOPERATIONS: the device cannot do that many texture operations";
+    // D3DX's own codes (facility 0x876, 2900 on).
+    case static_cast<HRESULT>(0x88760B54): return L"D3DXERR_CANNOTMODIFYINDEXBUFFER: the index buffer cannot be changed";
+    case static_cast<HRESULT>(0x88760B55): return L"D3DXERR_INVALIDMESH: the mesh is not valid";
+    case static_cast<HRESULT>(0x88760B56): return L"D3DXERR_CANNOTATTRSORT: the mesh cannot be sorted by attribute";
+    case static_cast<HRESULT>(0x88760B57): return L"D3DXERR_SKINNINGNOTSUPPORTED: skinning is not supported";
+    case static_cast<HRESULT>(0x88760B58): return L"D3DXERR_TOOMANYINFLUENCES: too many bones influence a vertex";
+    case static_cast<HRESULT>(0x88760B59): return L"D3DXERR_INVALIDDATA: the file's data is not valid";
+    case static_cast<HRESULT>(0x88760B5A): return L"D3DXERR_LOADEDMESHHASNODATA: the mesh loaded has no data";
+    // DirectInput's codes outside the system's range; its others are system codes.
+    case REGDB_E_CLASSNOTREG: return L"DIERR_DEVICENOTREG, REGDB_E_CLASSNOTREG: the device or class asked for is not registered";
+    case static_cast<HRESULT>(0x80040200): return L"DIERR_INSUFFICIENTPRIVS: the program may not use the device this way";
+    case static_cast<HRESULT>(0x80040207): return L"DIERR_NOTBUFFERED: the device was not given a buffer";
+    case static_cast<HRESULT>(0x80040209): return L"DIERR_UNPLUGGED: the device was unplugged";
     default: return nullptr;
     }
 }
@@ -48,7 +61,7 @@ std::wstring describe(HRESULT hr) {
     }
     wchar_t code[32];
     std::swprintf(code, 32, L"0x%08lX", static_cast<unsigned long>(hr));
-    if (const wchar_t* text = direct3d_text(hr)) return std::wstring(text) + L" (" + code + L")";
+    if (const wchar_t* text = directx_text(hr)) return std::wstring(text) + L" (" + code + L")";
     wchar_t* text = nullptr;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                              nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);

@@ -7,6 +7,11 @@ namespace dx::recording {
 HRESULT log::enter(const std::string& operation, const std::string& arguments) {
     const std::string call = arguments.empty() ? operation : operation + "(" + arguments + ")";
     calls_.push_back(call);
+    const int n = ++occurrences_[operation];
+    if (n == one_shot_.n && operation == one_shot_.operation) {
+        one_shot_given_ = true;
+        return one_shot_.hr;
+    }
     // A failure set for the exact call wins over one set for the operation.
     auto it = failures_.find(call);
     if (it == failures_.end()) it = failures_.find(operation);

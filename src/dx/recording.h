@@ -20,6 +20,16 @@ public:
     // ("Direct3D8.EnumAdapterModes(0,2)"), fail from now on.
     void fail(const std::string& operation, HRESULT hr) { failures_[operation] = hr; }
     void succeed(const std::string& operation) { failures_.erase(operation); }
+    // Makes only the nth call (counted from 1 since the log was made) of the named operation
+    // fail, once; fault-injection sweeps fail each occurrence of each operation in turn.
+    void fail_occurrence(const std::string& operation, int n, HRESULT hr) {
+        one_shot_ = {operation, n, hr};
+        one_shot_given_ = false;
+    }
+    // Whether that one failure has been given.
+    bool occurrence_failed() const { return one_shot_given_; }
+    // How many times each operation (without its arguments) has been entered.
+    const std::map<std::string, int>& occurrences() const { return occurrences_; }
 
     // Records a call and returns the result the operation was told to give.
     HRESULT enter(const std::string& operation, const std::string& arguments = {});
@@ -30,6 +40,9 @@ public:
     // Objects of a kind ("Direct3D8") made and not yet destroyed.
     int live(const std::string& kind) const;
     int made(const std::string& kind) const;
+    // Objects of every kind not yet destroyed, by kind (kinds whose objects are all gone
+    // count 0).
+    const std::map<std::string, int>& live_objects() const { return live_; }
     int object_created(const std::string& kind);
     void object_destroyed(const std::string& kind, int id);
 
@@ -52,6 +65,13 @@ public:
 private:
     std::vector<std::string> calls_;
     std::map<std::string, HRESULT> failures_;
+    std::map<std::string, int> occurrences_;
+    struct {
+        std::string operation;
+        int n = 0;
+        HRESULT hr = S_OK;
+    } one_shot_;
+    bool one_shot_given_ = false;
     std::map<std::string, int> live_;
     std::map<std::string, int> made_;
     std::shared_ptr<keyboard_script> keyboard_;

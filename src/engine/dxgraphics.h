@@ -78,7 +78,7 @@ public:
     HRESULT STDMETHODCALLTYPE light_change_color(LONG* r, LONG* g, LONG* b, SHORT* index) override;
 
 private:
-    friend struct dxgraphics_access;  // tests reach the private frame counter through it
+    friend struct dxgraphics_access;  // tests reach the private frame counter and font through it
 
     static D3DVECTOR make_vector(float x, float y, float z) { return {x, y, z}; }
     LONG float_to_dword(float f);

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,19 +34,21 @@ ComPtr<I> create(const wchar_t* progid, REFIID iid) {
     return object;
 }
 
-// A top-level window whose client area is 640 x 480, placed at a known spot on the screen.
+// A top-level window whose client area is 640 x 480 (or the size given), placed at a known
+// spot on the screen.
 class client_window {
 public:
-    client_window() {
+    explicit client_window(int left = 20, int top = 20, int width = client_width, int height = client_height)
+        : width(width), height(height) {
         WNDCLASSW wc{};
         wc.lpfnWndProc = DefWindowProcW;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"graphics_e2e";
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
         RegisterClassW(&wc);
-        RECT r{0, 0, client_width, client_height};
+        RECT r{0, 0, width, height};
         AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-        hwnd = CreateWindowW(L"graphics_e2e", L"graphics e2e", WS_OVERLAPPEDWINDOW, 20, 20, r.right - r.left,
+        hwnd = CreateWindowW(L"graphics_e2e", L"graphics e2e", WS_OVERLAPPEDWINDOW, left, top, r.right - r.left,
                              r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
         ShowWindow(hwnd, SW_SHOWNORMAL);
         UpdateWindow(hwnd);
@@ -54,12 +59,13 @@ public:
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
+    int width, height;
     HWND hwnd;
 };
 
 // The client area as presented, read back from the screen (the window's own DC reads black
 // under Wine).
-std::vector<DWORD> read_client(HWND hwnd) {
+std::vector<DWORD> read_client(HWND hwnd, int width = client_width, int height = client_height) {
     client_window::pump();
     Sleep(50);
     POINT origin{0, 0};
@@ -68,16 +74,16 @@ std::vector<DWORD> read_client(HWND hwnd) {
     HDC mem = CreateCompatibleDC(screen);
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = client_width;
-    bi.bmiHeader.biHeight = -client_height;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, client_width, client_height, screen, origin.x, origin.y, SRCCOPY);
+    BitBlt(mem, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
     GdiFlush();
-    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + client_width * client_height);
+    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + width * height);
     SelectObject(mem, old);
     DeleteObject(dib);
     DeleteDC(mem);
@@ -88,26 +94,29 @@ std::vector<DWORD> read_client(HWND hwnd) {
 bool greenish(DWORD p) { return ((p >> 8) & 0xFF) > 100 && ((p >> 16) & 0xFF) < 80 && (p & 0xFF) < 80; }
 bool black(DWORD p) { return (p & 0xFFFFFF) == 0; }
 
-// Waits until the window shows on the screen: frames presented to a window the display has
-// not mapped yet never reach the screen.
-void wait_until_shown(HWND hwnd) {
+// The colour a window shows until the device's first frames reach the screen.
+constexpr DWORD marker = 0x0000C8;
+
+// Waits until the window shows on the screen, filled with the marker colour: frames presented
+// to a window the display has not mapped yet never reach the screen. False when it never did.
+bool wait_until_shown(HWND hwnd, int width = client_width, int height = client_height) {
     for (int i = 0; i < 100; ++i) {
         HDC dc = GetDC(hwnd);
-        RECT r{0, 0, client_width, client_height};
-        HBRUSH marker = CreateSolidBrush(RGB(0, 0, 200));
-        FillRect(dc, &r, marker);
-        DeleteObject(marker);
+        RECT r{0, 0, width, height};
+        HBRUSH brush = CreateSolidBrush(RGB(0, 0, 200));
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
         ReleaseDC(hwnd, dc);
-        auto pixels = read_client(hwnd);
-        if ((pixels[client_width * client_height / 2] & 0xFFFFFF) == 0x0000C8) return;
+        auto pixels = read_client(hwnd, width, height);
+        if ((pixels[width * height / 2] & 0xFFFFFF) == marker) return true;
     }
-    ADD_FAILURE() << "the window never showed";
+    return false;
 }
 
 class GraphicsClient : public testing::Test {
 protected:
     void SetUp() override {
-        wait_until_shown(win.hwnd);
+        EXPECT_TRUE(wait_until_shown(win.hwnd)) << "the window never showed";
         main = create<iface::_dxmain>(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain);
         g = create<iface::_dxgraphics>(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics);
         ASSERT_TRUE(main && g);
@@ -535,6 +544,404 @@ TEST(ClientLives, TheLibraryStaysLoadedAsApartmentsEndAndServesTheNextOneAfresh)
         EXPECT_EQ(S_OK, unloaded) << "life " << life;
         EXPECT_NE(nullptr, GetModuleHandleW(L"dx8engine.dll")) << "unloaded after life " << life;
     }
+}
+
+// Four clients at once, each on a thread of its own apartment with a window of its own, each
+// living one full life after another: its own model table, lights, camera, fill mode, frame
+// rate and text colour, read back from its own window every life.
+namespace at_once {
+
+constexpr int apartments = 4, rounds = 24, width = 320, height = 240;
+
+struct scene {
+    int left, top;            // the window's place on the screen
+    const wchar_t* text;      // the text colour, RRGGBB
+    DWORD text_channels;      // the channels the text colour lights (0xFF0000: red)
+    int fill;                 // 0 solid, 1 wireframe, 2 point
+    float red, green, blue;   // the directional light
+    float look_x, look_y;     // where the camera looks: the model shows in the opposite quarter
+    DWORD pause;              // milliseconds between frames
+};
+const scene scenes[apartments] = {
+    {20, 20, L"00FF00", 0x00FF00, 0, 1, 1, 1, 0.5f, -0.5f, 5},    // model top left
+    {380, 20, L"FF0000", 0xFF0000, 1, 1, 1, 1, -0.5f, -0.5f, 20},  // top right
+    {20, 320, L"FFFF00", 0xFFFF00, 2, 1, 1, 1, 0.5f, 0.5f, 40},    // bottom left
+    {380, 320, L"00FFFF", 0x00FFFF, 0, 1, 0, 0, -0.5f, 0.5f, 70},  // bottom right, red light
+};
+
+// What one picture of a life showed.
+struct picture {
+    int lit = 0;                  // pixels that are not black
+    double x = 0, y = 0;          // the centre of the lit pixels
+    double red = 0, green = 0, blue = 0;  // mean channels of the lit pixels
+    int in_colour = 0;            // pixels bright in every channel of the text colour
+    int foreign = 0;              // pixels lit in a channel the text colour does not have
+};
+
+picture look(const std::vector<DWORD>& pixels, DWORD channels) {
+    picture p;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const DWORD c = pixels[y * width + x] & 0xFFFFFF;
+            if (!c) continue;
+            ++p.lit;
+            p.x += x, p.y += y;
+            p.red += (c >> 16) & 255, p.green += (c >> 8) & 255, p.blue += c & 255;
+            bool all = true, other = false;
+            for (int shift : {0, 8, 16}) {
+                const bool wanted = (channels >> shift) & 255, bright = ((c >> shift) & 255) > 100;
+                if (wanted && !bright) all = false;
+                if (!wanted && ((c >> shift) & 255) > 60) other = true;
+            }
+            p.in_colour += all;
+            p.foreign += other;
+        }
+    if (p.lit) p.x /= p.lit, p.y /= p.lit, p.red /= p.lit, p.green /= p.lit, p.blue /= p.lit;
+    return p;
+}
+
+struct life_result {
+    std::vector<std::string> failures;
+    picture model, text;  // the model at the origin; the text over an empty slot
+    LONG rate = 0, max = 0, min = 0;
+    double measured = 0;  // frames per second the loop ran at
+};
+
+struct apartment {
+    std::vector<life_result> lives;
+    std::atomic<int> round{0};
+    std::atomic<const char*> step{"starting"};
+    DWORD thread = 0;
+};
+
+// One client's life in the calling thread's apartment, with a window of its own that is gone
+// before the apartment ends: under Wine a thread's windows hold a COM initialisation of their
+// own (the input method's), so while a window lives the client's CoUninitialize does not end
+// the apartment, and the next CoInitializeEx on the thread joins the same one, engine state
+// and all.
+life_result live(const scene& sc, int index, apartment& a) {
+    life_result r;
+    a.step = "window";
+    client_window win(sc.left, sc.top, width, height);
+    if (!wait_until_shown(win.hwnd, width, height)) {
+        r.failures.push_back("the window never showed");
+        return r;
+    }
+    auto ok = [&](HRESULT hr, const char* what) {
+        if (SUCCEEDED(hr)) return true;
+        std::string d = what;
+        ComPtr<IErrorInfo> info;
+        if (GetErrorInfo(0, &info) == S_OK) {
+            BSTR text = nullptr;
+            info->GetDescription(&text);
+            for (const wchar_t* c = text ? text : L""; *c; ++c) d += *c < 128 ? static_cast<char>(*c) : '?';
+            SysFreeString(text);
+        }
+        char code[16];
+        std::snprintf(code, sizeof code, " (0x%08lX)", static_cast<unsigned long>(hr));
+        r.failures.push_back(d + code);
+        return false;
+    };
+    a.step = "creating the objects";
+    // Made without the test framework's checks, which are for the main thread only.
+    auto make = [](const wchar_t* progid, REFIID iid, auto& out) {
+        CLSID clsid{};
+        if (SUCCEEDED(CLSIDFromProgID(progid, &clsid)))
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(out.GetAddressOf()));
+    };
+    ComPtr<iface::_dxmain> main;
+    ComPtr<iface::_dxgraphics> g;
+    ComPtr<iface::_dxinput> input;
+    make(L"Quellbrook_dx_8engine.dxmain", iface::IID_dxmain, main);
+    make(L"Quellbrook_dx_8engine.dxgraphics", iface::IID_dxgraphics, g);
+    make(L"Quellbrook_dx_8engine.dxinput", iface::IID_dxinput, input);
+    if (!main || !g || !input) {
+        r.failures.push_back("the objects could not be made");
+        return r;
+    }
+    a.step = "initialize and display modes";
+    ok(main->initialize(), "initialize: ");
+    ok(g->engine_get_display_modes(), "engine_get_display_modes: ");
+    LONG modes = 0;
+    g->get_numberofmodes(&modes);
+    if (modes <= 0) r.failures.push_back("no display modes listed");
+    a.step = "engine_Initialise";
+    LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(win.hwnd));
+    ok(g->engine_load(&handle), "engine_load: ");
+    SHORT windowed = 1, w = width, h = height, samples = 2;
+    VARIANT_BOOL off = VARIANT_FALSE, initialised = VARIANT_FALSE;
+    float zero = 0;
+    ok(g->engine_Initialise(&windowed, &w, &h, &off, &samples, &off, &zero, &zero), "engine_Initialise: ");
+    g->get_Initialised(&initialised);
+    if (initialised != VARIANT_TRUE) {
+        r.failures.push_back("the device did not open");
+        return r;
+    }
+    a.step = "keyboard";
+    BSTR keyboard = SysAllocString(L"GUID_SysKeyboard");
+    ok(input->engine_initialize(&handle, &keyboard), "engine_initialize: ");
+    SysFreeString(keyboard);
+
+    // Apartment n loads n + 1 models into its own table, slots 0 to n; slot n + 1 stays empty.
+    a.step = "models, lights and camera";
+    for (int k = 0; k <= index; ++k) {
+        BSTR folder = SysAllocString(corpus_folder().c_str()), file = SysAllocString(L"test.x");
+        ok(g->model_load(&folder, &file), "model_load: ");
+        SysFreeString(folder);
+        SysFreeString(file);
+    }
+    SHORT model = static_cast<SHORT>(index), empty = static_cast<SHORT>(index + 1);
+    ok(g->model_move(&model, &zero, &zero, &zero), "model_move: ");
+    float px = 0, py = 0, pz = 0, dx = 0.3f, dy = -0.3f, dz = 1, red = sc.red, green = sc.green, blue = sc.blue;
+    LONG range = 1000;
+    VARIANT_BOOL on = VARIANT_TRUE;
+    ok(g->light_create_directional(&px, &py, &pz, &dx, &dy, &dz, &red, &green, &blue, &range, &on),
+       "light_create_directional: ");
+    float ex = 0, ey = 0, ez = -5, tx = sc.look_x, ty = sc.look_y;
+    ok(g->camera_position(&ex, &ey, &ez), "camera_position: ");
+    ok(g->camera_lookat(&tx, &ty, &zero), "camera_lookat: ");
+    HRESULT filled = sc.fill == 1   ? g->engine_render_wireframe_mode()
+                     : sc.fill == 2 ? g->engine_render_point_mode()
+                                    : g->engine_render_solid_mode();
+    ok(filled, "fill mode: ");
+
+    // Frames at this client's own pace until the engine has taken a whole second's sample.
+    a.step = "frame loop";
+    using clock = std::chrono::steady_clock;
+    clock::time_point first{};
+    int frames = 0;
+    const auto give_up = clock::now() + std::chrono::seconds(20);
+    while (r.rate == 0 && clock::now() < give_up) {
+        if (!ok(g->scene_begin(), "scene_begin: ") || !ok(g->model_draw(&model), "model_draw: ") ||
+            !ok(g->scene_end(), "scene_end: "))
+            break;
+        if (frames++ == 0) first = clock::now();
+        g->get_FrameRate(&r.rate);
+        client_window::pump();
+        Sleep(sc.pause);
+    }
+    r.measured = (frames - 1) / std::chrono::duration<double>(clock::now() - first).count();
+    g->get_Frameratemax(&r.max);
+    g->get_frameratemin(&r.min);
+
+    // A picture is read again until two reads agree and the window no longer shows the marker
+    // it was filled with before the device opened: under load the screen can lag more than one
+    // present behind.
+    auto picture_of = [&](SHORT slot, bool with_text) {
+        std::vector<DWORD> last;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            ok(g->scene_begin(), "scene_begin: ");
+            ok(g->model_draw(&slot), "model_draw: ");
+            if (with_text) {
+                BSTR t = SysAllocString(L"WWWW"), c = SysAllocString(sc.text);
+                SHORT centre = 1;
+                ok(g->text_draw(&t, &centre, &centre, &c), "text_draw: ");
+                SysFreeString(t);
+                SysFreeString(c);
+            }
+            ok(g->scene_end(), "scene_end: ");
+            auto pixels = read_client(win.hwnd, width, height);
+            const bool marked = std::count(pixels.begin(), pixels.end(), marker) > width * height / 4;
+            if (attempt >= 1 && pixels == last && !marked) break;
+            last = std::move(pixels);
+        }
+        return look(last, sc.text_channels);
+    };
+    a.step = "pictures";
+    r.model = picture_of(model, false);
+    r.text = picture_of(empty, true);
+
+    a.step = "shutdown";
+    ok(input->capturekey(), "capturekey: ");
+    ok(input->engine_Terminate(), "engine_Terminate: ");
+    ok(g->engine_end(), "engine_end: ");
+    ok(main->engine_unload(), "engine_unload: ");
+    return r;
+}
+
+// Dismisses every message box of this process, keeping its text: a set-up that fails shows
+// one, which would otherwise stop its thread for good. A box whose text is not there yet is
+// looked at again.
+void dismiss_boxes(std::atomic<bool>& stop, std::vector<std::wstring>& texts) {
+    std::vector<HWND> dismissed;
+    while (!stop) {
+        Sleep(200);
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(box, &pid);
+            if (pid != GetCurrentProcessId()) continue;
+            if (std::find(dismissed.begin(), dismissed.end(), box) != dismissed.end()) continue;
+            wchar_t buffer[512] = {};
+            if (GetDlgItemTextW(box, 0xFFFF, buffer, 512) == 0) continue;
+            texts.push_back(buffer);
+            dismissed.push_back(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+}
+
+// What is wrong with one life on its own: a failing call; the model not in the quarter of the
+// window its camera puts it in; the text missing, or anything of another colour beside it
+// (another apartment's model in the slot this one never filled); a frame rate not its own.
+std::vector<std::string> judge(const life_result& r, const scene& sc) {
+    std::vector<std::string> problems = r.failures;
+    if (!problems.empty()) return problems;
+    auto expect = [&](bool good, const std::string& what) {
+        if (!good) problems.push_back(what);
+    };
+    const auto& m = r.model;
+    const bool left = m.x < width / 2.0 - 10, right = m.x > width / 2.0 + 10;
+    const bool top = m.y < height / 2.0 - 10, bottom = m.y > height / 2.0 + 10;
+    expect(m.lit > (sc.fill == 2 ? 3 : 40) && (sc.look_x > 0 ? left : right) && (sc.look_y < 0 ? top : bottom),
+           "the model: " + std::to_string(m.lit) + " lit pixels centred at (" + std::to_string(m.x) + ", " +
+               std::to_string(m.y) + ")");
+    const auto& t = r.text;
+    expect(t.in_colour > 20 && t.foreign == 0, "the text: " + std::to_string(t.in_colour) + " pixels in its colour, " +
+                                                   std::to_string(t.foreign) + " of another colour");
+    expect(r.rate > r.measured * 0.6 && r.rate < r.measured * 1.4 + 1,
+           "FrameRate " + std::to_string(r.rate) + " against " + std::to_string(r.measured) + " measured");
+    expect(r.min > 0 && r.min <= r.rate && r.rate <= r.max,
+           "frameratemin " + std::to_string(r.min) + ", Frameratemax " + std::to_string(r.max));
+    return problems;
+}
+
+// Names where a crash happened and what each apartment was doing, then ends the process at
+// once instead of waiting for a debugger.
+apartment* watched = nullptr;
+LONG WINAPI name_the_crash(EXCEPTION_POINTERS* e) {
+    void* address = e->ExceptionRecord->ExceptionAddress;
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<const char*>(address), &module))
+        GetModuleFileNameA(module, name, MAX_PATH);
+    std::fprintf(stderr, "crash: exception 0x%08lX at %p (%s + 0x%lx) on thread %04lx\n",
+                 e->ExceptionRecord->ExceptionCode, address, name,
+                 static_cast<unsigned long>(static_cast<const char*>(address) - reinterpret_cast<const char*>(module)),
+                 GetCurrentThreadId());
+    for (int i = 0; watched && i < apartments; ++i)
+        std::fprintf(stderr, "apartment %d (thread %04lx): round %d, %s\n", i, watched[i].thread,
+                     watched[i].round.load(), watched[i].step.load());
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace at_once
+
+TEST(ClientLives, FourApartmentsAtOnceEachSeeOnlyTheirOwnStateAndScene) {
+    using namespace at_once;
+    const auto started = std::chrono::steady_clock::now();
+    apartment runs[apartments];
+    watched = runs;
+    auto saved_filter = SetUnhandledExceptionFilter(name_the_crash);
+    std::atomic<bool> stop{false};
+    std::vector<std::wstring> boxes;
+    std::thread watcher(dismiss_boxes, std::ref(stop), std::ref(boxes));
+
+    // One life alone first: Wine sets GL up for a process's first devices, and four first
+    // devices at once (above all in a new prefix) now and then got a back buffer of no size or
+    // D3DERR_OUTOFVIDEOMEMORY from it.
+    apartment alone;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        alone.lives.push_back(live(scenes[0], 0, alone));
+        CoUninitialize();
+    }).join();
+    for (const auto& p : judge(alone.lives[0], scenes[0])) ADD_FAILURE() << "the life alone: " << p;
+
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < apartments; ++i)
+        threads.emplace_back([&, i] {
+            runs[i].thread = GetCurrentThreadId();
+            ++ready;
+            while (ready < apartments) Sleep(1);
+            for (int round = 0; round < rounds; ++round) {
+                CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+                runs[i].lives.push_back(live(scenes[i], i, runs[i]));
+                CoUninitialize();
+                runs[i].round = round + 1;
+            }
+            runs[i].step = "done";
+        });
+
+    // A thread that makes no progress for five minutes has hung: the test ends the process.
+    int progress = -1;
+    auto last_progress = std::chrono::steady_clock::now();
+    for (;;) {
+        int total = 0, done = 0;
+        for (auto& a : runs) total += a.round, done += a.round == rounds;
+        if (done == apartments) break;
+        if (total != progress) progress = total, last_progress = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - last_progress > std::chrono::minutes(5)) {
+            for (int i = 0; i < apartments; ++i)
+                std::fprintf(stderr, "apartment %d (thread %04lx): round %d, %s\n", i, runs[i].thread,
+                             runs[i].round.load(), runs[i].step.load());
+            std::fprintf(stderr, "no apartment has finished a life for five minutes\n");
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        Sleep(100);
+    }
+    for (auto& t : threads) t.join();
+    stop = true;
+    watcher.join();
+    SetUnhandledExceptionFilter(saved_filter);
+    watched = nullptr;
+    for (const auto& b : boxes) ADD_FAILURE() << "message box: " << std::string(b.begin(), b.end());
+
+    // Each life is judged on its own, then compared with the first whole life of its apartment
+    // that passed.
+    const life_result* reference[apartments] = {};
+    for (int i = 0; i < apartments; ++i) {
+        std::vector<std::vector<std::string>> problems;
+        for (const auto& r : runs[i].lives) {
+            problems.push_back(judge(r, scenes[i]));
+            if (!reference[i] && problems.back().empty()) reference[i] = &r;
+        }
+        for (int round = 0; round < rounds; ++round)
+            for (const auto& p : problems[round])
+                ADD_FAILURE() << "apartment " << i << ", round " << round << ": " << p;
+        if (!reference[i]) {
+            ADD_FAILURE() << "apartment " << i << " never lived a whole life that passed";
+            continue;
+        }
+        const auto& first = *reference[i];
+        std::printf("apartment %d: model lit %d at (%.0f, %.0f), mean rgb %.0f %.0f %.0f; text %d in colour, "
+                    "%d lit; frame rate %ld (max %ld, min %ld) at %.1f measured\n",
+                    i, first.model.lit, first.model.x, first.model.y, first.model.red, first.model.green,
+                    first.model.blue, first.text.in_colour, first.text.lit, first.rate, first.max, first.min,
+                    first.measured);
+        // The same pictures as that life's, give or take a pixel read while the screen changed.
+        auto same = [](const picture& a, const picture& b) {
+            return std::abs(a.lit - b.lit) <= 2 + b.lit / 20 && std::abs(a.x - b.x) < 3 && std::abs(a.y - b.y) < 3;
+        };
+        for (int round = 0; round < rounds; ++round) {
+            const auto& r = runs[i].lives[round];
+            if (!problems[round].empty()) continue;
+            EXPECT_TRUE(same(r.model, first.model) && same(r.text, first.text))
+                << "apartment " << i << ", round " << round << ": the model " << r.model.lit << " lit at ("
+                << r.model.x << ", " << r.model.y << "), the text " << r.text.lit << " lit at (" << r.text.x << ", "
+                << r.text.y << "); against " << first.model.lit << " and " << first.text.lit;
+        }
+    }
+    if (!reference[0] || !reference[1] || !reference[2] || !reference[3]) return;
+    // Each apartment's fill mode and light: wireframe far below solid, points below wireframe,
+    // the red light's model red where the white light's shows the blue texture.
+    const auto& solid = reference[0]->model;
+    const auto& wire = reference[1]->model;
+    const auto& points = reference[2]->model;
+    const auto& red = reference[3]->model;
+    EXPECT_LT(wire.lit, solid.lit / 4);
+    EXPECT_LT(points.lit, wire.lit);
+    EXPECT_GT(red.lit, solid.lit / 2);
+    EXPECT_GT(solid.blue, solid.red);
+    EXPECT_GT(red.red, red.green * 3);
+    EXPECT_GT(red.red, red.blue * 3);
+    std::printf("%d apartments at once, %d lives each, %.1f s\n", apartments, rounds,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace engine {
 struct dxgraphics_access {
     static LONG& frame_count(iface::_dxgraphics* g) { return static_cast<dxgraphics*>(g)->fps_frame_count; }
     static LONG& last_tick(iface::_dxgraphics* g) { return static_cast<dxgraphics*>(g)->fps_last_tick; }
+    static bool has_font(iface::_dxgraphics* g) { return static_cast<dxgraphics*>(g)->text_font != nullptr; }
 };
 }  // namespace engine
 

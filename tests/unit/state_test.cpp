@@ -118,6 +118,9 @@ TEST(Errors, TheAutomationErrorsCarryTheirStandardDescriptions) {
               L"(0x8876086C)",
               com::describe(D3DERR_INVALIDCALL));
     EXPECT_EQ(0u, com::describe(D3DERR_DEVICELOST).find(L"D3DERR_DEVICELOST: "));
+    // So are D3DX's, and DirectInput's outside the system's range.
+    EXPECT_EQ(0u, com::describe(static_cast<HRESULT>(0x88760B59)).find(L"D3DXERR_INVALIDDATA: "));
+    EXPECT_EQ(0u, com::describe(REGDB_E_CLASSNOTREG).find(L"DIERR_DEVICENOTREG, REGDB_E_CLASSNOTREG: "));
     ComPtr<dx::Direct3D8> unset;
     EXPECT_EQ(com::error_object_not_set, com::guard(L"s", IID_NULL, [&] { com::need(unset); }));
     EXPECT_EQ(E_OUTOFMEMORY, com::guard(L"s", IID_NULL, [] { throw std::bad_alloc(); }));
