@@ -14,6 +14,18 @@ bool supports_range_fog(dx::Direct3D8* d3d, BYTE adapter) {
     return (caps.RasterCaps & D3DPRASTERCAPS_FOGRANGE) != 0;
 }
 
+// Releases the model table's meshes and textures, which belong to the device being given up
+// and cannot be drawn by another. Each slot stays taken and placed but draws nothing, so later
+// loads go on with the next free slot.
+void release_models(declarations_state& s) {
+    for (model_entry& slot : *s.models) {
+        slot.mesh.Reset();
+        slot.textures.clear();
+        slot.materials.clear();
+        slot.material_count = 0;
+    }
+}
+
 }  // namespace
 
 HRESULT dxgraphics::engine_load(LONG* framehwnd) {
@@ -82,6 +94,7 @@ void dxgraphics::set_up_device(SHORT window, SHORT width, SHORT height, VARIANT_
                                 reinterpret_cast<HWND>(static_cast<LONG_PTR>(frame_window)),
                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device),
                L"Direct3D8.CreateDevice");
+    release_models(s);
     s.d3ddevice = device;  // the earlier device is released only now
 
     ComPtr<dx::D3DX8> d3dx;
@@ -119,9 +132,17 @@ void dxgraphics::set_up_device(SHORT window, SHORT width, SHORT height, VARIANT_
     Initialised = VARIANT_TRUE;
 }
 
-// Gives up the engine's reference to the device; everything else stays.
+// Gives up the device and the models made on it. Releasing them here lets the device go while
+// its window still exists; kept until the apartment ends, they would release it after most
+// clients have destroyed their window, which Wine's Direct3D answers by making a window of its
+// own from its command thread, and that stalls when other threads are drawing at the same time.
+// The font, the D3DX object and everything else stay.
 HRESULT dxgraphics::engine_end() {
-    return call([&] { declarations().d3ddevice.Reset(); });
+    return call([&] {
+        auto& s = declarations();
+        release_models(s);
+        s.d3ddevice.Reset();
+    });
 }
 
 }  // namespace engine

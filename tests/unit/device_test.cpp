@@ -169,7 +169,7 @@ TEST_F(Graphics, SetUpBeforeDxmainInitializeReportsAnObjectNotSet) {
     EXPECT_EQ(VARIANT_FALSE, initialised());
 }
 
-TEST_F(Graphics, EngineEndReleasesOnlyTheDeviceAndMayBeCalledTwice) {
+TEST_F(Graphics, EngineEndReleasesTheDeviceAndMayBeCalledTwice) {
     EXPECT_EQ(S_OK, g->engine_end());
     open_device();
     EXPECT_EQ(S_OK, g->engine_end());

@@ -155,4 +155,33 @@ TEST_F(Models, WithoutADeviceLoadAndDrawFailWithObjectNotSet) {
     EXPECT_EQ(com::error_object_not_set, draw(0));
 }
 
+// Meshes and textures go with the device they were made on, at engine_end or when a new device
+// replaces it, so that no device outlives its client's window in them; their slots stay taken
+// and placed, drawing nothing.
+TEST_F(Models, MeshesAndTexturesGoWithTheirDevice) {
+    open_device();
+    log->graphics.mesh_materials = {{material(1, 0, 0), L"t.png"}};
+    ASSERT_EQ(S_OK, load(L"p\\", L"m.x"));
+    ASSERT_EQ(S_OK, move(0, 1, 2, 3));
+    ASSERT_EQ(S_OK, g->engine_end());
+    EXPECT_EQ(0, log->live("D3DXMesh"));
+    EXPECT_EQ(0, log->live("Direct3DTexture8"));
+    EXPECT_EQ(1, log->live("Direct3DDevice8"));  // the font's
+    EXPECT_EQ(VARIANT_TRUE, slot(0).in_use);
+    EXPECT_EQ(3.0f, slot(0).world._43);
+
+    ASSERT_EQ(S_OK, initialise(1));
+    EXPECT_EQ(1, log->live("Direct3DDevice8"));  // the new font replaced the old one
+    ASSERT_EQ(S_OK, load(L"p\\", L"m.x"));
+    EXPECT_EQ(VARIANT_TRUE, slot(1).in_use);
+    log->clear();
+    ASSERT_EQ(S_OK, draw(0));
+    EXPECT_EQ((calls{"Direct3DDevice8.SetTransform(256)"}), log->calls());
+
+    // Opened again without engine_end: the device that goes takes its models along.
+    ASSERT_EQ(S_OK, initialise(1));
+    EXPECT_EQ(0, log->live("D3DXMesh"));
+    EXPECT_EQ(1, log->live("Direct3DDevice8"));
+}
+
 }  // namespace
