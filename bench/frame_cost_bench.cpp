@@ -655,19 +655,8 @@ int main(int argc, char** argv) {
     }
     const RECT text_rect{1, 1, side, side};
     auto raw_models = [&] {
-        device->SetStreamSource(0, raw.vertices.Get(), raw.stride);
-        device->SetIndices(raw.indices.Get(), 0);
-        device->SetVertexShader(raw.fvf);
-        for (int i = 0; i < draws_per_frame; ++i) {
-            device->SetTransform(D3DTS_WORLDMATRIX(0), &world);
-            for (size_t b = 0; b < raw.materials.size(); ++b) {
-                device->SetMaterial(&raw.materials[b]);
-                device->SetTexture(0, raw.textures[b].Get());
-                if (b < raw.subsets.size() && raw.subsets[b].face_count)
-                    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, raw.vertex_count, raw.subsets[b].first_face * 3,
-                                                 raw.subsets[b].face_count);
-            }
-        }
+        raw_bind(device.Get(), raw);
+        for (int i = 0; i < draws_per_frame; ++i) raw_draw(device.Get(), raw, world);
     };
     auto raw_begin = [&] {
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
