@@ -11,11 +11,12 @@
 // Each kind runs in a process of its own, all at once. A kind is "engine" or "raw" with any
 // "-no-<step>" suffixes (steps: model, texture, light, font, frames, and for raw unbind), e.g.
 // engine-no-font. The growth is the slope over the lives after the first W (10 by default), or
-// with --batch over the first two batches of B lives in a row that agree (see plan below): the
-// least-squares slope, and the median of the slopes between every two lives (Theil-Sen), which a
-// single step of the heap's high-water mark does not move. With --bound, the program fails unless,
-// by the median slope, the engine grows by at most KB per life more than raw d3d8 doing the same
-// work (with and without the model, where both kinds ran) and keeps no more descriptors than it.
+// with --batch over the last two of the first three batches of B lives in a row that agree (see
+// plan below): the least-squares slope, and the median of the slopes between every two lives
+// (Theil-Sen), which a single step of the heap's high-water mark does not move. With --bound,
+// the program fails unless, by the median slope, the engine grows by at most KB per life more
+// than raw d3d8 doing the same work (with and without the model, where both kinds ran) and keeps
+// no more descriptors than it.
 //
 //   soak_bench --child <kind> <lives> <warm-up> <batch> <tag>    (how the program starts its children)
 #include <windows.h>
@@ -177,7 +178,7 @@ std::wstring folder_of_models() {
 
 // How many lives a child runs and over which of them its growth is judged. With batch 0 it
 // runs all the lives and judges those after the warm-up. Otherwise, after the warm-up, it
-// runs lives in batches until the growth of two batches in a row agrees, or the lives run
+// runs lives in batches until the growth of three batches in a row agrees, or the lives run
 // out, and judges by the smaller growth of the last two batches (each the median of its
 // pairwise slopes). The platform's own first lives (the host's C library filling the
 // allocation arenas of its threads) grow for a number of lives that differs between machines
@@ -241,10 +242,15 @@ int run_child(const std::wstring& kind_name, const plan& p, const std::wstring& 
         if (b == 0 || life < p.warm_up + 2 * b || (life - p.warm_up) % b != 0) continue;
         // Each batch by itself: a single step of the host's heap inside one of them makes the
         // two disagree, where over both at once it could pass for growth.
+        // Three in a row: while the host's arenas fill, the growth falls from batch to batch, and
+        // two batches on the way down can agree where the third does not.
         const growth earlier(series(samples, life - 2 * b, life - b)), later(series(samples, life - b, life));
-        settled = agree(earlier.rss, later.rss);
-        std::printf("batches to life %d: %.1f and %.1f KB/life%s\n", life, earlier.rss, later.rss,
-                    settled ? ", settled" : "");
+        const bool three = life >= p.warm_up + 3 * b;
+        const double first = three ? growth(series(samples, life - 3 * b, life - 2 * b)).rss : 0;
+        settled = three && agree(first, earlier.rss) && agree(earlier.rss, later.rss);
+        if (three) std::printf("batches to life %d: %.1f, %.1f and %.1f KB/life%s\n", life, first, earlier.rss, later.rss,
+                               settled ? ", settled" : "");
+        else std::printf("batches to life %d: %.1f and %.1f KB/life\n", life, earlier.rss, later.rss);
         if (settled || life + b > p.lives) {
             from = life - 2 * b;
             judged = earlier;
@@ -351,8 +357,8 @@ std::vector<std::wstring> split(const std::wstring& list) {
 constexpr const char* usage =
     "usage: soak_bench [lives] [--kinds k1,k2,...] [--warm-up W] [--batch B] [--bound KB]\n"
     "  lives       lives per kind (90); with --batch, at most this many\n"
-    "  --batch B   after the warm-up, run lives in batches of B until two batches in a row agree\n"
-    "              and judge the growth over those two\n";
+    "  --batch B   after the warm-up, run lives in batches of B until three batches in a row agree\n"
+    "              and judge the growth over the last two\n";
 
 }  // namespace
 
@@ -378,8 +384,8 @@ int wmain(int argc, wchar_t** argv) {
         if (!parse_kind(k)) return std::fprintf(stderr, "soak: unknown kind %ls\n", k.c_str()), 2;
 
     if (p.batch)
-        std::printf("soak: lives in batches of %d after %d, until two batches in a row agree (at most %d lives per "
-                    "kind), each on a new thread in its own apartment; growth per life over those two, seen by the "
+        std::printf("soak: lives in batches of %d after %d, until three batches in a row agree (at most %d lives per "
+                    "kind), each on a new thread in its own apartment; growth per life over the last two, seen by the "
                     "host\n",
                     p.batch, p.warm_up, p.lives);
     else
@@ -414,7 +420,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (p.batch)
         for (const auto& [k, f] : results)
-            if (!f.settled) std::printf("(!) %ls: no two batches in a row agreed within %d lives\n", k.c_str(), p.lives);
+            if (!f.settled) std::printf("(!) %ls: no three batches in a row agreed within %d lives\n", k.c_str(), p.lives);
     std::printf("lives: those judged; heap: bytes in use in the Windows heaps, median growth per life\n");
 
     // The engine against raw d3d8 doing the same work.
