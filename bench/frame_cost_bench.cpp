@@ -37,8 +37,10 @@
 // and 8 lights on with 100 draws; meshes of 12, 968 and 100,352 triangles (test.x and the
 // generated mesh-1000.x and mesh-100000.x in the folder SCALING_MESHES, textured with
 // test.png), one draw a frame; and 1, 10 and 50 text_draw inside a frame whose edges are not
-// timed, against as many ID3DXFont::DrawText. Frames without text, so the raw side uses one
-// device. Each point runs rounds of up to 10 frames (fewer where a frame takes over 4 ms) in
+// timed, against as many ID3DXFont::DrawText. First, at 1 and 100 draws, the raw side against a
+// second raw device doing the same work (axis "same"): how far apart two equal sides come out on
+// the machine at hand, the floor under the other ratios. Frames without text, so the raw side
+// uses one device. Each point runs rounds of up to 10 frames (fewer where a frame takes over 4 ms) in
 // turn for about `seconds` (2) on each side, each round after one untimed frame that pays for
 // the switch from the other side's device; the medians and the fastest rounds are printed,
 // and a line of tab-separated figures after the word "frame" for the benchmark's table and plot.
@@ -375,15 +377,39 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
         std::fprintf(stderr, "d3dx9 is not available\n");
         return 1;
     }
+    // A second raw device doing the same work, measured against the first: how far apart two
+    // sides doing the same work come out on this machine, the floor under every ratio below.
+    ComPtr<IDirect3D8> d3d8_again;
+    ComPtr<IDirect3DDevice8> again;
+    raw_model raw_again;
+    if (!open_raw_d3d8(make_window(L"raw d3d8 again", 260), d3d8_again, again)) return 1;
+    raw_set_up(again.Get());
+    if (!raw_again.load(again.Get(), folder, L"test.x")) return 1;
+    for (int i = 0; i < scaling_lights; ++i) {
+        const D3DLIGHT8 l = scaling_light(i);
+        again->SetLight(i, &l);
+        again->LightEnable(i, TRUE);
+    }
     const D3DMATRIX identity = dx::matrix_identity();
     const D3DMATRIX view = dx::matrix_look_at_lh(eye, target, {0, 1, 0});
     const D3DMATRIX world = dx::matrix_translation(0, 0, 0);
+    auto raw_frame_of = [&](IDirect3DDevice8* d, const raw_model& r, int draws) {
+        d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        d->BeginScene();
+        d->SetTransform(D3DTS_VIEW, &view);
+        d->SetTransform(D3DTS_WORLDMATRIX(0), &identity);
+        raw_bind(d, r);
+        for (int i = 0; i < draws; ++i) raw_draw(d, r, world);
+        d->EndScene();
+        d->Present(nullptr, nullptr, nullptr, nullptr);
+    };
 
     auto set_lights = [&](int on) {
         for (SHORT i = 0; i < scaling_lights; ++i) {
             SHORT enabled = i < on ? 1 : 0;
             g->light_switch(&enabled, &i);
             device->LightEnable(i, i < on);
+            again->LightEnable(i, i < on);
         }
     };
     auto models_point = [&](const char* axis, int value, const char* unit, SHORT model, int draws) {
@@ -392,17 +418,7 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
             for (int i = 0; i < draws; ++i) g->model_draw(&model);
             g->scene_end();
         };
-        const raw_model& r = raw[model];
-        auto raw_frame = [&] {
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-            device->BeginScene();
-            device->SetTransform(D3DTS_VIEW, &view);
-            device->SetTransform(D3DTS_WORLDMATRIX(0), &identity);
-            raw_bind(device.Get(), r);
-            for (int i = 0; i < draws; ++i) raw_draw(device.Get(), r, world);
-            device->EndScene();
-            device->Present(nullptr, nullptr, nullptr, nullptr);
-        };
+        auto raw_frame = [&] { raw_frame_of(device.Get(), raw[model], draws); };
         print_point(axis, value, unit, measure_point(engine_frame, raw_frame, seconds));
     };
 
@@ -419,15 +435,14 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
             g->scene_begin();
             g->model_draw(&first);
             g->scene_end();
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-            device->BeginScene();
-            device->SetTransform(D3DTS_VIEW, &view);
-            raw_bind(device.Get(), raw[0]);
-            raw_draw(device.Get(), raw[0], world);
-            device->EndScene();
-            device->Present(nullptr, nullptr, nullptr, nullptr);
+            raw_frame_of(device.Get(), raw[0], 1);
             pump();
         }
+    }
+    for (int draws : {1, 100}) {
+        auto first = [&] { raw_frame_of(device.Get(), raw[0], draws); };
+        auto second = [&] { raw_frame_of(again.Get(), raw_again, draws); };
+        print_point("same", draws, "draws, raw / raw", measure_point(second, first, seconds));
     }
     for (int draws : {1, 10, 100, 800}) models_point("draws", draws, "model_draw", 0, draws);
     for (int on : {0, 1, 8}) {
@@ -482,6 +497,9 @@ int run_scaling(const std::wstring& folder, const std::wstring& meshes, double s
     SysFreeString(color);
     d3dx9_text_close(d3dx9);
     for (auto& r : raw) r = raw_model{};
+    raw_again = raw_model{};
+    again.Reset();
+    d3d8_again.Reset();
     device.Reset();
     d3d8.Reset();
     engine.close();

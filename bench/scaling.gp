@@ -14,7 +14,7 @@ set format x "%.0s%cB"
 # 1: frame cost
 unset logscale x
 set format x "% g"
-set title "frame cost, engine / reference (goal: at most 1.03)\nlights at 100 draws, meshes at 1 draw, text against d3dx9"
+set title "frame cost, engine / reference (goal: at most 1.03)\nlights at 100 draws, meshes at 1 draw, text against d3dx9; raw/raw: two raw devices"
 set style fill solid 0.6
 set boxwidth 0.6
 set yrange [0:*]

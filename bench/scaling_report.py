@@ -47,17 +47,23 @@ def main():
     md.append("| frame point | engine ms | reference ms | engine / reference | fastest |")
     md.append("| --- | ---: | ---: | ---: | ---: |")
     labels = {"draws": "%s model_draw", "lights": "%s lights, 100 draws", "mesh": "%s triangles, 1 draw",
-              "text": "%s text_draw (reference d3dx9)"}
-    worst = 0
+              "text": "%s text_draw (reference d3dx9)", "same": "%s draws, raw d3d8 against raw d3d8"}
+    worst, floor = 0, 0
     with open(os.path.join(out, "frame.dat"), "w") as dat:
         for i, (axis, value, e, r, ef, rf) in enumerate(rows["frame"]):
             ratio, fast = float(e) / float(r), float(ef) / float(rf)
-            worst = max(worst, ratio)
+            if axis == "same":
+                # Two raw devices doing the same work: how far apart equal sides come out here.
+                floor = max(floor, abs(ratio - 1))
+            else:
+                worst = max(worst, ratio)
             label = labels[axis] % value
             md.append("| %s | %.3f | %.3f | %.3f | %.3f |" % (label, float(e), float(r), ratio, fast))
-            short = {"draws": "%s draws", "lights": "%s lights", "mesh": "%s tri.", "text": "%s texts"}[axis] % value
+            short = {"draws": "%s draws", "lights": "%s lights", "mesh": "%s tri.", "text": "%s texts",
+                     "same": "raw/raw %s"}[axis] % value
             dat.write('%d "%s" %.4f %.4f\n' % (i, short, ratio, fast))
-    goal(worst <= 1.03 and rows["frame"], "frame cost engine / raw at most 1.03 at every point (worst %.3f)" % worst)
+    goal(worst <= 1.03 and rows["frame"], "frame cost engine / raw at most 1.03 at every point (worst %.3f; "
+         "two raw devices doing the same work came out up to %.3f apart)" % (worst, floor))
 
     # Loads: model_load against d3dx9 under Wine, our parser against assimp natively.
     loads = {name: row for name, *row in rows["load"]}
