@@ -40,10 +40,11 @@
 // timed, against as many ID3DXFont::DrawText. First, at 1 and 100 draws, the raw side against a
 // second raw device doing the same work (axis "same"): how far apart two equal sides come out on
 // the machine at hand, the floor under the other ratios. Frames without text, so the raw side
-// uses one device. Each point runs rounds of up to 10 frames (fewer where a frame takes over 4 ms) in
-// turn for about `seconds` (2) on each side, each round after one untimed frame that pays for
-// the switch from the other side's device; the medians and the fastest rounds are printed,
-// and a line of tab-separated figures after the word "frame" for the benchmark's table and plot.
+// uses one device. Each point runs rounds of up to 10 frames (fewer where a frame takes over
+// 4 ms) in turn for about `seconds` (2) on each side, each round after one untimed frame that
+// pays for the switch from the other side's device; the medians and the fastest rounds are
+// printed, and a line of tab-separated figures after the word "frame" for the benchmark's table
+// and plot.
 //
 //   frame_cost_bench --table N engine|raw
 //
