@@ -74,7 +74,7 @@
 #include "frame_cost.h"
 #include "proc_memory.h"
 #include "raw_d3d8.h"
-#include "xfile/xfile.h"
+#include "readers/xfile/xfile.h"
 
 using Microsoft::WRL::ComPtr;
 

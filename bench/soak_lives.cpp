@@ -13,7 +13,7 @@
 
 #include "dx/image.h"
 #include "dx/real_mesh.h"
-#include "xfile/xfile.h"
+#include "readers/xfile/xfile.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -18,6 +18,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick zip
   libgl1-mesa-dri libglx-mesa0
   zlib1g-dev libassimp-dev assimp-utils gnuplot-nox
+  libtinygltf-dev nlohmann-json3-dev libtinyobjloader-dev
   clang libclang-rt-14-dev
 )
 packages32=(wine32:i386 libwine:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)
@@ -36,7 +37,9 @@ missing_of() {
 
 install() {
   if [ -z "$updated" ]; then
-    $sudo apt-get update -q
+    # A mirror caught mid-sync fails one index now and then; the install below says whether
+    # what we need could still be had.
+    $sudo apt-get update -q || echo "setup: apt-get update reported errors; installing from the lists it has."
     updated=1
   fi
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@"

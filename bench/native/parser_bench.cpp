@@ -35,7 +35,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "xfile/xfile.h"
+#include "readers/xfile/xfile.h"
 
 namespace {
 

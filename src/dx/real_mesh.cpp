@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dx/ref_counted.h"
-#include "xfile/xfile.h"
+#include "readers/xfile/xfile.h"
 
 namespace dx {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "xfile/xfile.h"
+#include "readers/xfile/xfile.h"
 
 namespace {
 

@@ -41,31 +41,16 @@
 // block, and DOS end-of-file marks (0x1a) ending a text file. Still refused: a file cut inside an
 // object, a stray closing brace followed by more data, and any other bytes after the last object.
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "readers/mesh.h"
 
 namespace xfile {
 
-struct material {
-  float diffuse[4] = {0, 0, 0, 0};  // faceColor: r, g, b, a
-  float power = 0;
-  float specular[3] = {0, 0, 0};
-  float emissive[3] = {0, 0, 0};
-  std::string texture;  // empty when the material names no texture
-};
-
-struct mesh {
-  std::vector<std::array<float, 3>> positions;
-  std::vector<std::array<float, 3>> normals;    // empty, or one per position
-  std::vector<std::array<float, 2>> texcoords;  // empty, or one per position
-  std::vector<std::uint32_t> colors;            // empty, or one ARGB per position
-  std::vector<std::array<std::uint32_t, 3>> triangles;
-  std::vector<std::uint32_t> attributes;        // one material index per triangle
-  std::vector<material> materials;              // never empty after a successful parse
-};
+using readers::material;
+using readers::mesh;
 
 // Parses a whole file held in memory into out; on failure returns false and sets error to a
 // description of what was wrong and where. Never throws.
