@@ -10,6 +10,11 @@ source "$(dirname "$0")/env.sh"
 host32_check
 
 "$root/scripts/setup.sh"
+if [ "$DX8ENGINE_HOST32" = native ] && ! wine32_installed; then
+  DX8ENGINE_HOST32=none
+  DX8ENGINE_HOST32_WHY="Wine's 32-bit side could not be installed"
+  echo "32-bit programs: not run here after all: $DX8ENGINE_HOST32_WHY."
+fi
 
 # A fresh private prefix for every run, so no registration survives from an earlier one.
 wineserver -k 2>/dev/null || true
