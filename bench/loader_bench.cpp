@@ -10,6 +10,12 @@
 // two blocks of loads each, every block after an untimed load; the median and fastest time of each and the ratio, and
 // a line of tab-separated figures after the word "load" for the benchmark's table.
 //
+//   loader_bench --formats FOLDER [repetitions]
+//
+// model_load of the same mesh from binary .x, GLB and OBJ (FOLDER/grid-SIZE.x, .glb and .obj, a
+// Unix path): the median and fastest time of each after one untimed load, its megabytes per
+// second, and its speed against the binary .x file's (above 1: faster than .x).
+//
 //   loader_bench --peak engine|d3dx9 FILE
 //
 // The peak resident memory of one load of FILE by one side, in a process that has done nothing
@@ -107,6 +113,37 @@ int run_scaling(const char* unix_file, int repetitions) {
     return 0;
 }
 
+int run_formats(const char* unix_folder, int repetitions) {
+    engine_client engine;
+    if (!engine.open(bench_window(), 320, 240)) return 1;
+    const std::wstring folder = windows_path(unix_folder) + L"\\";
+    std::printf("%-16s %10s %10s %10s %10s %8s\n", "file", "bytes", "median ms", "fastest ms", "MB/s", "vs .x");
+    int status = 0;
+    for (const char* size : {"1m", "10m"}) {
+        double x_seconds = 0;
+        for (const char* ext : {".x", ".glb", ".obj"}) {
+            const std::string name = std::string("grid-") + size + ext;
+            const std::string unix_file = std::string(unix_folder) + "/" + name;
+            if (!std::filesystem::exists(unix_file)) continue;
+            const std::wstring wide(name.begin(), name.end());
+            std::vector<double> times;
+            time_engine_load(engine.graphics.Get(), folder, wide);
+            for (int i = 0; i < repetitions; ++i) times.push_back(time_engine_load(engine.graphics.Get(), folder, wide));
+            if (*std::min_element(times.begin(), times.end()) < 0) {
+                std::printf("%-16s not read\n", name.c_str());
+                status = 1;
+                continue;
+            }
+            const double m = median(times), bytes = static_cast<double>(std::filesystem::file_size(unix_file));
+            if (std::strcmp(ext, ".x") == 0) x_seconds = m;
+            std::printf("%-16s %10.0f %10.2f %10.2f %10.1f %8.2f\n", name.c_str(), bytes, m * 1e3, fastest(times) * 1e3,
+                        bytes / m / 1e6, x_seconds > 0 ? x_seconds / m : 0.0);
+        }
+    }
+    engine.close();
+    return status;
+}
+
 int print_peak(const std::string& side, const char* unix_file) {
     const std::wstring full = windows_path(unix_file);
     const size_t slash = full.rfind(L'\\');
@@ -130,6 +167,12 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--scaling") == 0) {
         CoInitialize(nullptr);
         const int status = run_scaling(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+        CoUninitialize();
+        return status;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--formats") == 0) {
+        CoInitialize(nullptr);
+        const int status = run_formats(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
         CoUninitialize();
         return status;
     }

@@ -11,6 +11,9 @@ load/   one mesh per size and form, as large exporters write them: a wavy grid o
 source/ the same text form at about a fifth of each size, which bench/scaling.sh has the Open
         Asset Import Library read and write again as load/assimp-SIZE.x: one mesh per material,
         one vertex per corner, nine decimals, as the large .x files that it exports are.
+formats/ one grid of about 1 MB and 10 MB as binary .x (grid-SIZE.x), as binary glTF
+        (grid-SIZE.glb) and as OBJ with its MTL (grid-SIZE.obj), the same vertices, faces and
+        materials in each, each in its format's own axes, for model_load of the three formats.
 frame/  the meshes the frame benchmark draws, textured with test.png (copied there by the
         caller): mesh-1000.x (968 triangles) and mesh-100000.x (100,352 triangles); the
         12-triangle point draws the corpus's test.x.
@@ -18,6 +21,7 @@ frame/  the meshes the frame benchmark draws, textured with test.png (copied the
 Everything is computed here; the output is the same on every run, and a file already there with
 the size it would get is not written again.
 """
+import json
 import math
 import os
 import struct
@@ -117,6 +121,64 @@ def binary_x(mesh):
     return bytes(out)
 
 
+def glb(mesh):
+    """The same mesh as binary glTF, in glTF's right-handed axes (z negated, faces rewound): one
+    primitive per material, sharing the vertex accessors."""
+    positions, normals, uvs, colors, triangles, bands = mesh
+    blob = bytearray()
+    views, accessors = [], []
+    def add(data, kind, component, count, target):
+        views.append({"buffer": 0, "byteOffset": len(blob), "byteLength": len(data), "target": target})
+        blob.extend(data)
+        accessors.append({"bufferView": len(views) - 1, "componentType": component, "count": count, "type": kind})
+        return len(accessors) - 1
+    flip = lambda rows: [c for p in rows for c in (p[0], p[1], -p[2])]
+    position = add(struct.pack("<%df" % (3 * len(positions)), *flip(positions)), "VEC3", 5126, len(positions), 34962)
+    accessors[position]["min"] = [min(p[k] * (-1 if k == 2 else 1) for p in positions) for k in range(3)]
+    accessors[position]["max"] = [max(p[k] * (-1 if k == 2 else 1) for p in positions) for k in range(3)]
+    attributes = {"POSITION": position,
+                  "NORMAL": add(struct.pack("<%df" % (3 * len(normals)), *flip(normals)), "VEC3", 5126, len(normals), 34962),
+                  "TEXCOORD_0": add(struct.pack("<%df" % (2 * len(uvs)), *[c for p in uvs for c in p]), "VEC2", 5126,
+                                    len(uvs), 34962),
+                  "COLOR_0": add(struct.pack("<%df" % (4 * len(colors)), *[c for p in colors for c in p]), "VEC4", 5126,
+                                 len(colors), 34962)}
+    primitives = []
+    for m in range(len(MATERIALS)):
+        faces = [c for t, b in zip(triangles, bands) if b == m for c in (t[0], t[2], t[1])]
+        if faces:
+            index = add(struct.pack("<%dI" % len(faces), *faces), "SCALAR", 5125, len(faces), 34963)
+            primitives.append({"attributes": attributes, "indices": index, "material": m})
+    materials = [{"pbrMetallicRoughness": {"baseColorFactor": [r, g, b, 1.0], "metallicFactor": 0.0}}
+                 for r, g, b in MATERIALS]
+    doc = {"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
+           "meshes": [{"primitives": primitives}], "materials": materials, "buffers": [{"byteLength": len(blob)}],
+           "bufferViews": views, "accessors": accessors}
+    text = json.dumps(doc).encode()
+    text += b" " * (-len(text) % 4)
+    body = struct.pack("<I4s", len(text), b"JSON") + text + struct.pack("<I4s", len(blob), b"BIN\0") + bytes(blob)
+    return struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body
+
+
+def obj(mesh, mtl):
+    """The same mesh as OBJ in its right-handed axes (z negated, faces rewound, v from the
+    bottom), vertex colours after the positions, one usemtl run per material."""
+    positions, normals, uvs, colors, triangles, bands = mesh
+    out = ["mtllib %s\n" % mtl]
+    out += ["v %f %f %f %f %f %f\n" % (p[0], p[1], -p[2], c[0], c[1], c[2]) for p, c in zip(positions, colors)]
+    out += ["vt %f %f\n" % (u, 1 - v) for u, v in uvs]
+    out += ["vn %f %f %f\n" % (n[0], n[1], -n[2]) for n in normals]
+    for m in range(len(MATERIALS)):
+        out.append("usemtl band%d\n" % m)
+        out += ["f %d/%d/%d %d/%d/%d %d/%d/%d\n" % ((t[0] + 1,) * 3 + (t[2] + 1,) * 3 + (t[1] + 1,) * 3)
+                for t, b in zip(triangles, bands) if b == m]
+    return "".join(out).encode()
+
+
+def mtl():
+    return "".join("newmtl band%d\nKd %f %f %f\nKs 0.3 0.3 0.3\nNs 20\n" % ((m,) + c)
+                   for m, c in enumerate(MATERIALS)).encode()
+
+
 def write(path, data):
     if os.path.exists(path) and os.path.getsize(path) == len(data):
         return
@@ -153,6 +215,14 @@ def main():
             write(path, writer(grid(n)))
             with open(key, "w") as f:
                 f.write(str(n))
+    os.makedirs(os.path.join(out, "formats"), exist_ok=True)
+    for label, target in SIZES[2:4]:
+        n = grid_for(target, binary_x)
+        mesh = grid(n)
+        write(os.path.join(out, "formats", "grid-%s.x" % label), binary_x(mesh))
+        write(os.path.join(out, "formats", "grid-%s.glb" % label), glb(mesh))
+        write(os.path.join(out, "formats", "grid-%s.obj" % label), obj(mesh, "grid-%s.mtl" % label))
+        write(os.path.join(out, "formats", "grid-%s.mtl" % label), mtl())
     for label, n in (("1000", 22), ("100000", 224)):
         write(os.path.join(out, "frame", "mesh-%s.x" % label), text_x(grid(n), texture="test.png"))
 

@@ -51,6 +51,10 @@ echo "demo, 640 x 480: four models, three lights, five texts a frame:"
 bench demo_rate
 xfiles=$(cd "$root/../shared/xfiles" && pwd)
 bench env XFILES=$xfiles "$loader" "$build/$arch/bin/loader_bench.exe" 5
+# The same mesh from binary .x, GLB and OBJ through model_load.
+python3 "$root/bench/make_scaling_files.py" "$build/scaling/files" --quick
+echo "model_load of one mesh in three formats:"
+bench "$loader" "$build/$arch/bin/loader_bench.exe" --formats "$build/scaling/files/formats" 5
 
 # The engine's own frame cost and late binding. Wine's Direct3D runs its GL work on a thread
 # of its own by default (CSMT); every wait for that thread then costs whatever the scheduler

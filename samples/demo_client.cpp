@@ -197,12 +197,12 @@ struct placed_model {
     float x, y, z;
 };
 
-// The scene: slots are taken in the order of loading, from 0. The crate is loaded twice, so
-// two slots hold the same mesh at different places.
+// The scene: slots are taken in the order of loading, from 0. The crate is there twice, once
+// from its .x file and once from a glTF file, in two slots at different places.
 constexpr placed_model scene[] = {
     {L"ground.x", 0, 0, 0},
     {L"crate.x", -2.5f, 1, 0.5f},
-    {L"crate.x", -0.2f, 1, 3.2f},
+    {L"crate.gltf", -0.2f, 1, 3.2f},  // the same box, from a glTF file that holds its image
     {L"ball.x", 2.6f, 1.2f, -0.6f},
 };
 

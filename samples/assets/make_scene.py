@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
-"""Writes the demo's scene: three text .x meshes and the two texture images they name.
+"""Writes the demo's scene: three text .x meshes, the two texture images they name, and the
+crate again as a glTF file that holds its own image.
 
     make_scene.py OUTPUT_FOLDER
 
-crate.x   a 2 x 2 x 2 box on the origin, every face textured with crate.bmp
-ground.x  a 16 x 16 plane at y = 0, finely divided so that spot and point lights, which the
-          device computes per vertex, show as pools of light; textured with ground.bmp
-ball.x    a smooth sphere of radius 1.2 in a plain gold material, no texture
+crate.x     a 2 x 2 x 2 box on the origin, every face textured with crate.bmp
+crate.gltf  the same box in glTF's right-handed axes, its texture a PNG inside the file
+ground.x    a 16 x 16 plane at y = 0, finely divided so that spot and point lights, which the
+            device computes per vertex, show as pools of light; textured with ground.bmp
+ball.x      a smooth sphere of radius 1.2 in a plain gold material, no texture
 
 Everything is computed here; the output is the same on every run.
 """
+import base64
+import json
 import math
 import os
 import struct
 import sys
+import zlib
 
 
 def bmp(path, width, height, pixel):
@@ -30,6 +35,16 @@ def bmp(path, width, height, pixel):
     info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
     with open(path, 'wb') as f:
         f.write(header + info + data)
+
+
+def png(width, height, pixel):
+    """The bytes of an 8-bit RGB PNG; pixel(x, y) gives (r, g, b) with y = 0 at the top."""
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    rows = b''.join(b'\0' + bytes(c for x in range(width) for c in pixel(x, y)) for y in range(height))
+    header = struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows, 9)) +
+            chunk(b'IEND', b''))
 
 
 def noise(x, y, seed):
@@ -123,6 +138,58 @@ def write_x(path, name, positions, normals, texcoords, triangles, material, text
         f.write('\n'.join(out))
 
 
+def gltf(name, positions, normals, texcoords, triangles, material, image=None):
+    """A glTF 2.0 document of one mesh from left-handed data, as glTF's right-handed axes have
+    it: z negated and every triangle wound the other way, so that it looks the same there.
+    material is (diffuse rgba, emissive rgb); image, the bytes of a PNG the document holds as
+    a data: URI. Returns the JSON object; its one buffer is a data: URI too."""
+    blob = bytearray()
+    views, accessors = [], []
+
+    def add(values, kind, fmt, count, target, bounds=False):
+        while len(blob) % 4:
+            blob.append(0)
+        start = len(blob)
+        for v in values:
+            blob.extend(struct.pack(fmt, *v))
+        views.append({'buffer': 0, 'byteOffset': start, 'byteLength': len(blob) - start, 'target': target})
+        accessor = {'bufferView': len(views) - 1, 'componentType': 5126 if 'f' in fmt else 5125,
+                    'count': count, 'type': kind}
+        if bounds:
+            accessor['min'] = [min(v[k] for v in values) for k in range(3)]
+            accessor['max'] = [max(v[k] for v in values) for k in range(3)]
+        accessors.append(accessor)
+        return len(accessors) - 1
+
+    flip = lambda v: (v[0], v[1], -v[2])
+    attributes = {'POSITION': add([flip(p) for p in positions], 'VEC3', '<3f', len(positions), 34962, True),
+                  'NORMAL': add([flip(n) for n in normals], 'VEC3', '<3f', len(normals), 34962)}
+    if texcoords:
+        attributes['TEXCOORD_0'] = add(texcoords, 'VEC2', '<2f', len(texcoords), 34962)
+    indices = add([(t[0], t[2], t[1]) for t in triangles], 'SCALAR', '<3I', 3 * len(triangles), 34963)
+    diffuse, emissive = material
+    pbr = {'baseColorFactor': list(diffuse), 'metallicFactor': 0.0, 'roughnessFactor': 1.0}
+    doc = {'asset': {'version': '2.0', 'generator': 'make_scene.py'}, 'scene': 0,
+           'scenes': [{'nodes': [0]}], 'nodes': [{'name': name, 'mesh': 0}],
+           'meshes': [{'name': name, 'primitives': [{'attributes': attributes, 'indices': indices,
+                                                     'material': 0}]}],
+           'materials': [{'name': name, 'pbrMetallicRoughness': pbr, 'emissiveFactor': list(emissive)}]}
+    if image:
+        pbr['baseColorTexture'] = {'index': 0}
+        doc['textures'] = [{'source': 0}]
+        doc['images'] = [{'uri': 'data:image/png;base64,' + base64.b64encode(image).decode()}]
+    doc['buffers'] = [{'byteLength': len(blob),
+                       'uri': 'data:application/octet-stream;base64,' + base64.b64encode(bytes(blob)).decode()}]
+    doc['bufferViews'] = views
+    doc['accessors'] = accessors
+    return doc
+
+
+def write_gltf(path, *args, **kwargs):
+    with open(path, 'w') as f:
+        json.dump(gltf(*args, **kwargs), f, indent=1)
+
+
 def crate():
     positions, normals, texcoords, triangles = [], [], [], []
     for axis in range(3):
@@ -189,6 +256,7 @@ def main():
     white = ((1.0, 1.0, 1.0, 1.0), 0.0, (0.0, 0.0, 0.0), (0.0, 0.0, 0.0))
     gold = ((1.0, 0.78, 0.25, 1.0), 20.0, (0.6, 0.6, 0.6), (0.0, 0.0, 0.0))
     write_x(os.path.join(folder, 'crate.x'), 'crate', *crate(), white, 'crate.bmp')
+    write_gltf(os.path.join(folder, 'crate.gltf'), 'crate', *crate(), (white[0], white[3]), png(64, 64, crate_texel))
     write_x(os.path.join(folder, 'ground.x'), 'ground', *ground(), white, 'ground.bmp')
     write_x(os.path.join(folder, 'ball.x'), 'ball', *ball(), gold)
 

@@ -7,7 +7,9 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace dx {
 
@@ -53,6 +55,14 @@ struct D3DXBuffer : IUnknown {};
 // A font made from a GDI font for one device.
 struct D3DXFont : IUnknown {};
 
+// Where a material's texture image is, when the model file decides it: glTF and OBJ files name
+// their images relative to themselves, and glTF files can hold them. A .x file leaves both
+// empty: its names are relative to the folder the client gives.
+struct texture_source {
+    std::wstring file;                                        // the image file, as resolved
+    std::shared_ptr<const std::vector<unsigned char>> image;  // the encoded image the model file holds
+};
+
 // The D3DX 8 utility object.
 struct D3DX8 : IUnknown {
     virtual HRESULT CreateFont(Direct3DDevice8* device, HFONT font, D3DXFont** out) = 0;
@@ -65,19 +75,28 @@ struct D3DX8 : IUnknown {
                                   const void* data) = 0;
     virtual HRESULT BufferGetData(D3DXBuffer* buffer, LONG offset, LONG element_size, LONG count, void* data) = 0;
 
-    // Loads a .x file into a mesh whose subsets are its material (attribute) ids, with an
-    // adjacency buffer and a material buffer. detail, when given, receives why a load failed.
+    // Loads a model file (.x, glTF, GLB or OBJ, told apart by content) into a mesh whose subsets
+    // are its material (attribute) ids, with a material buffer and, when adjacency is given, an
+    // adjacency buffer. detail, when given, receives why a load failed.
     virtual HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device,
                                   D3DXBuffer** adjacency, D3DXBuffer** materials, LONG* material_count,
                                   D3DXMesh** mesh, std::wstring* detail) = 0;
     virtual HRESULT BufferGetMaterial(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) = 0;
-    virtual HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out) = 0;
+    // The texture name of a material as its file gives it; source, when given, receives where
+    // the image is when the model file decides that itself.
+    virtual HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out,
+                                         texture_source* source) = 0;
     // Reads an image file into a texture resampled to width x height with mip_levels levels
     // (D3DX_DEFAULT: a full chain); detail, when given, receives why a load failed.
     virtual HRESULT CreateTextureFromFileEx(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height,
                                             LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool, LONG filter,
                                             LONG mip_filter, D3DCOLOR color_key, Direct3DTexture8** out,
                                             std::wstring* detail) = 0;
+    // The same from an encoded image held in memory.
+    virtual HRESULT CreateTextureFromFileInMemoryEx(Direct3DDevice8* device, const void* data, UINT size, LONG width,
+                                                    LONG height, LONG mip_levels, LONG usage, D3DFORMAT format,
+                                                    D3DPOOL pool, LONG filter, LONG mip_filter, D3DCOLOR color_key,
+                                                    Direct3DTexture8** out, std::wstring* detail) = 0;
 };
 
 // Makes a new D3DX8 object; tests replace it with the recording double's.

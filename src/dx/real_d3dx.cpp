@@ -39,15 +39,13 @@ private:
     ComPtr<IDirect3DTexture8> texture_;
 };
 
-// Reads an image file into a texture: resampled to the requested size with a linear filter,
+// Decodes an image file's bytes into a texture: resampled to the requested size with a linear filter,
 // every mip level made from the one above it, also linearly; a format with alpha when the
 // image has alpha. Colour keys are not applied (the engine passes none).
-HRESULT create_real_texture(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height, LONG mip_levels,
-                            LONG usage, D3DFORMAT format, D3DPOOL pool, ComPtr<Direct3DTexture8>& out,
-                            std::wstring* detail) {
-    if (!device || !device->native_device() || !file) return D3DERR_INVALIDCALL;
-    std::vector<unsigned char> bytes;
-    if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+HRESULT create_real_texture(Direct3DDevice8* device, const std::vector<unsigned char>& bytes, LONG width, LONG height,
+                            LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool,
+                            ComPtr<Direct3DTexture8>& out, std::wstring* detail) {
+    if (!device || !device->native_device()) return D3DERR_INVALIDCALL;
     image picture;
     std::wstring why;
     if (!decode_image(bytes, picture, why)) {
@@ -85,15 +83,16 @@ public:
     HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                           D3DXBuffer** materials, LONG* material_count, D3DXMesh** mesh,
                           std::wstring* detail) override {
-        if (!adjacency || !materials || !material_count || !mesh) return E_POINTER;
-        *adjacency = *materials = nullptr;
+        if (!materials || !material_count || !mesh) return E_POINTER;
+        if (adjacency) *adjacency = nullptr;
+        *materials = nullptr;
         *mesh = nullptr;
         ComPtr<D3DXBuffer> adj, mats;
         ComPtr<D3DXMesh> m;
         LONG count = 0;
-        HRESULT hr = load_real_mesh(file, options, device, adj, mats, count, m, detail);
+        HRESULT hr = load_real_mesh(file, options, device, adjacency != nullptr, adj, mats, count, m, detail);
         if (FAILED(hr)) return hr;
-        *adjacency = adj.Detach();
+        if (adjacency) *adjacency = adj.Detach();
         *materials = mats.Detach();
         *mesh = m.Detach();
         *material_count = count;
@@ -102,16 +101,34 @@ public:
     HRESULT BufferGetMaterial(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) override {
         return real_material(materials, index, out);
     }
-    HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out) override {
-        return real_texture_name(materials, index, out);
+    HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out,
+                                 texture_source* source) override {
+        return real_texture_name(materials, index, out, source);
     }
     HRESULT CreateTextureFromFileEx(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height,
                                     LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool, LONG, LONG,
                                     D3DCOLOR, Direct3DTexture8** out, std::wstring* detail) override {
         if (!out) return E_POINTER;
         *out = nullptr;
+        if (!file) return D3DERR_INVALIDCALL;
+        std::vector<unsigned char> bytes;
+        if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         ComPtr<Direct3DTexture8> made;
-        HRESULT hr = create_real_texture(device, file, width, height, mip_levels, usage, format, pool, made, detail);
+        HRESULT hr = create_real_texture(device, bytes, width, height, mip_levels, usage, format, pool, made, detail);
+        *out = made.Detach();
+        return hr;
+    }
+    HRESULT CreateTextureFromFileInMemoryEx(Direct3DDevice8* device, const void* data, UINT size, LONG width,
+                                            LONG height, LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool,
+                                            LONG, LONG, D3DCOLOR, Direct3DTexture8** out,
+                                            std::wstring* detail) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!data && size) return D3DERR_INVALIDCALL;
+        const auto* first = static_cast<const unsigned char*>(data);
+        const std::vector<unsigned char> bytes(first, first + size);
+        ComPtr<Direct3DTexture8> made;
+        HRESULT hr = create_real_texture(device, bytes, width, height, mip_levels, usage, format, pool, made, detail);
         *out = made.Detach();
         return hr;
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dx/ref_counted.h"
-#include "readers/xfile/xfile.h"
+#include "readers/reader.h"
 
 namespace dx {
 namespace {
@@ -15,6 +15,7 @@ class real_material_buffer final : public ref_counted<D3DXBuffer> {
 public:
     std::vector<D3DMATERIAL8> materials;
     std::vector<std::wstring> textures;
+    std::vector<texture_source> sources;
 };
 
 class real_adjacency_buffer final : public ref_counted<D3DXBuffer> {
@@ -57,7 +58,7 @@ public:
 
     // Fills the buffers from m, giving back m's vertex arrays as soon as they are copied, so
     // that a large mesh is not held twice at once.
-    HRESULT build(xfile::mesh& m, DWORD options) {
+    HRESULT build(readers::mesh& m, DWORD options) {
         const D3DPOOL pool = (options & 0x220) ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
         vertex_count_ = static_cast<UINT>(m.positions.size());
         fvf_ = D3DFVF_XYZ;
@@ -139,7 +140,7 @@ private:
 // fourth and so on. The edges are grouped by their smaller vertex with a counting sort (4 bytes
 // an edge, no allocation per edge), and each group, mostly a handful of edges, sorted by the
 // other vertex.
-std::vector<DWORD> adjacency_of(const xfile::mesh& m) {
+std::vector<DWORD> adjacency_of(const readers::mesh& m) {
     const size_t faces = m.triangles.size();
     std::vector<DWORD> out(faces * 3, 0xFFFFFFFFu);
     const size_t vertices = m.positions.size();
@@ -186,6 +187,36 @@ std::wstring widen(const std::string& s) {
     return w;
 }
 
+std::wstring widen_utf8(const std::string& s) {
+    if (s.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string narrow_utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+// The folder part of a file name, with its final separator; empty for a bare name.
+std::wstring folder_of(const std::wstring& file) {
+    const size_t end = file.find_last_of(L"\\/:");
+    return end == std::wstring::npos ? std::wstring() : file.substr(0, end + 1);
+}
+
+// A file that a glTF or OBJ file names relative to its own folder, as a Windows file name.
+// Such names are UTF-8 and separate their parts with '/'.
+std::wstring beside(const std::wstring& model_file, const std::string& name) {
+    std::wstring w = widen_utf8(name);
+    std::replace(w.begin(), w.end(), L'/', L'\\');
+    return folder_of(model_file) + w;
+}
+
 }  // namespace
 
 void forget_mesh_binding(IDirect3DDevice8* device) noexcept {
@@ -210,24 +241,35 @@ bool read_file(const wchar_t* file, std::vector<unsigned char>& out, std::wstrin
     return ok;
 }
 
-HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, ComPtr<D3DXBuffer>& adjacency,
-                       ComPtr<D3DXBuffer>& materials, LONG& material_count, ComPtr<D3DXMesh>& mesh,
-                       std::wstring* detail) {
+HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* device, bool want_adjacency,
+                       ComPtr<D3DXBuffer>& adjacency, ComPtr<D3DXBuffer>& materials, LONG& material_count,
+                       ComPtr<D3DXMesh>& mesh, std::wstring* detail) {
     if (!file || !device || !device->native_device()) return D3DERR_INVALIDCALL;
-    xfile::mesh parsed;
+    const std::wstring model_file(file);
+    readers::mesh parsed;
     {
         std::vector<unsigned char> bytes;  // given back once parsed, before the buffers are made
         if (!read_file(file, bytes, detail)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        // The buffers and material libraries that the file names, beside it.
+        readers::side_files side = [&](const std::string& name, std::vector<std::uint8_t>& out, std::string& error) {
+            std::wstring why;
+            if (read_file(beside(model_file, name).c_str(), out, &why)) return true;
+            error = "\"" + name + "\": " + narrow_utf8(why);
+            return false;
+        };
         std::string error;
-        if (!xfile::parse(bytes.data(), bytes.size(), parsed, error)) {
-            if (detail) *detail = widen(error);
+        if (!readers::read(bytes.data(), bytes.size(), narrow_utf8(model_file), side, parsed, error)) {
+            if (detail) *detail = widen_utf8(error);
             return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
         }
     }
     ComPtr<real_adjacency_buffer> adj;
-    HRESULT hr = make<real_adjacency_buffer>(adj);
-    if (FAILED(hr)) return hr;
-    adj->neighbours = adjacency_of(parsed);
+    HRESULT hr = S_OK;
+    if (want_adjacency) {  // worth its time only to a caller that reads it
+        hr = make<real_adjacency_buffer>(adj);
+        if (FAILED(hr)) return hr;
+        adj->neighbours = adjacency_of(parsed);
+    }
     ComPtr<real_mesh> made;
     hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
     if (FAILED(hr)) return hr;
@@ -244,7 +286,21 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
         d.Emissive = {m.emissive[0], m.emissive[1], m.emissive[2], 1.0f};
         d.Power = m.power;
         mats->materials.push_back(d);
-        mats->textures.push_back(widen(m.texture));
+        texture_source source;
+        switch (m.origin) {
+            case readers::texture_origin::client_folder:  // as .x files spell them, in the ANSI code page
+                mats->textures.push_back(widen(m.texture));
+                break;
+            case readers::texture_origin::model_folder:
+                mats->textures.push_back(widen_utf8(m.texture));
+                if (!m.texture.empty()) source.file = beside(model_file, m.texture);
+                break;
+            case readers::texture_origin::embedded:
+                mats->textures.push_back(widen_utf8(m.texture));
+                source.image = m.image;
+                break;
+        }
+        mats->sources.push_back(std::move(source));
     }
     material_count = static_cast<LONG>(mats->materials.size());
     mesh = made;
@@ -260,10 +316,11 @@ HRESULT real_material(D3DXBuffer* materials, LONG index, D3DMATERIAL8* out) {
     return S_OK;
 }
 
-HRESULT real_texture_name(D3DXBuffer* materials, LONG index, std::wstring* out) {
+HRESULT real_texture_name(D3DXBuffer* materials, LONG index, std::wstring* out, texture_source* source) {
     auto* b = dynamic_cast<real_material_buffer*>(materials);
     if (!b || !out || index < 0 || index >= static_cast<LONG>(b->textures.size())) return D3DERR_INVALIDCALL;
     *out = b->textures[index];
+    if (source) *source = b->sources[index];
     return S_OK;
 }
 

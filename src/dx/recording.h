@@ -57,6 +57,8 @@ public:
         std::vector<D3DLIGHT8> lights;                                // every SetLight
         // What LoadMeshFromX reports for any file: its materials with their texture names.
         std::vector<std::pair<D3DMATERIAL8, std::wstring>> mesh_materials;
+        // Where the loaded mesh's textures are, by material; materials past its end have none.
+        std::vector<texture_source> texture_sources;
     } graphics;
 
     // What the recording keyboard devices read (dx/recording_input.h).

@@ -192,12 +192,17 @@ public:
         *out = items[index].first;
         return S_OK;
     }
-    HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out) override {
+    HRESULT BufferGetTextureName(D3DXBuffer* materials, LONG index, std::wstring* out,
+                                 texture_source* source) override {
         HRESULT hr = enter("BufferGetTextureName", fmt("%s,%ld", name_of(materials).c_str(), index));
         if (FAILED(hr)) return hr;
         auto& items = static_cast<recording_materials*>(materials)->items;
         if (index < 0 || index >= static_cast<LONG>(items.size())) return D3DERR_INVALIDCALL;
         *out = items[index].second;
+        if (source) {
+            const auto& sources = log_->graphics.texture_sources;
+            *source = index < static_cast<LONG>(sources.size()) ? sources[index] : texture_source{};
+        }
         return S_OK;
     }
     HRESULT CreateTextureFromFileEx(Direct3DDevice8* device, const wchar_t* file, LONG width, LONG height,
@@ -210,6 +215,23 @@ public:
                            fmt("%s,\"%s\",%ld,%ld,%ld,%ld,%d,%d,%ld,%ld,0x%lX", name_of(device).c_str(),
                                narrow(f.c_str(), static_cast<UINT>(f.size())).c_str(), width, height, mip_levels, usage,
                                format, pool, filter, mip_filter, color_key));
+        if (FAILED(hr)) {
+            if (detail) *detail = L"recorded failure";
+            return hr;
+        }
+        ComPtr<Direct3DTexture8> made;
+        hr = make<recording_texture>(made, log_);
+        *out = made.Detach();
+        return hr;
+    }
+    HRESULT CreateTextureFromFileInMemoryEx(Direct3DDevice8* device, const void*, UINT size, LONG width, LONG height,
+                                            LONG mip_levels, LONG usage, D3DFORMAT format, D3DPOOL pool, LONG filter,
+                                            LONG mip_filter, D3DCOLOR color_key, Direct3DTexture8** out,
+                                            std::wstring* detail) override {
+        *out = nullptr;
+        HRESULT hr = enter("CreateTextureFromFileInMemoryEx",
+                           fmt("%s,%u bytes,%ld,%ld,%ld,%ld,%d,%d,%ld,%ld,0x%lX", name_of(device).c_str(), size, width,
+                               height, mip_levels, usage, format, pool, filter, mip_filter, color_key));
         if (FAILED(hr)) {
             if (detail) *detail = L"recorded failure";
             return hr;

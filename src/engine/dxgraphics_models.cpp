@@ -1,5 +1,6 @@
-// Models of dxgraphics: meshes from .x files with their materials and 128 x 128 textures in
-// the engine-wide model table, placed by translation and drawn subset by subset.
+// Models of dxgraphics: meshes from model files (.x, glTF, OBJ) with their materials and
+// 128 x 128 textures in the engine-wide model table, placed by translation and drawn subset by
+// subset.
 #include <algorithm>
 
 #include "dx/d3dx_math.h"
@@ -26,8 +27,8 @@ model_entry& slot_at(SHORT index) {
 }  // namespace
 
 // Loads a model into the lowest free slot, which stays taken whatever happens next. The mesh
-// file is path and xfilename joined as they are; texture names are taken relative to path,
-// after a backslash.
+// file is path and xfilename joined as they are; a .x file's texture names are taken relative
+// to path, after a backslash, a glTF or OBJ file's relative to the file itself.
 HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
     return call([&] {
         com::need_arguments(path, xfilename);
@@ -63,15 +64,26 @@ HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
             com::check(d3dx.BufferGetMaterial(materials.Get(), k, &m), L"D3DX8.BufferGetMaterial");
             m.Ambient = m.Diffuse;
             std::wstring name;
-            com::check(d3dx.BufferGetTextureName(materials.Get(), k, &name), L"D3DX8.BufferGetTextureName");
+            dx::texture_source source;
+            com::check(d3dx.BufferGetTextureName(materials.Get(), k, &name, &source), L"D3DX8.BufferGetTextureName");
             if (name.empty()) continue;
-            const std::wstring texture_file = folder + L"\\" + name;
             ComPtr<dx::Direct3DTexture8> texture;
             detail.clear();
-            check_load(d3dx.CreateTextureFromFileEx(&device, texture_file.c_str(), 128, 128,
-                                                    -1 /* D3DX_DEFAULT */, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
-                                                    3 /* D3DX_FILTER_LINEAR */, 3, 0, &texture, &detail),
-                       L"D3DX8.CreateTextureFromFileEx", texture_file, detail);
+            if (source.image) {
+                // An image the model file holds (glTF): named by the model file and the image.
+                check_load(d3dx.CreateTextureFromFileInMemoryEx(
+                               &device, source.image->data(), static_cast<UINT>(source.image->size()), 128, 128, -1,
+                               0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, 3, 3, 0, &texture, &detail),
+                           L"D3DX8.CreateTextureFromFileInMemoryEx", file + L"\", image \"" + name, detail);
+            } else {
+                // .x files name their images relative to the client's folder; glTF and OBJ files
+                // relative to themselves, which the loader has resolved.
+                const std::wstring texture_file = source.file.empty() ? folder + L"\\" + name : source.file;
+                check_load(d3dx.CreateTextureFromFileEx(&device, texture_file.c_str(), 128, 128,
+                                                        -1 /* D3DX_DEFAULT */, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
+                                                        3 /* D3DX_FILTER_LINEAR */, 3, 0, &texture, &detail),
+                           L"D3DX8.CreateTextureFromFileEx", texture_file, detail);
+            }
             slot.textures[k] = texture;
         }
     });

@@ -58,7 +58,7 @@ const std::set<std::string> layer_operations = {
     "Direct3DDevice8.SetTexture", "Direct3DDevice8.SetLight", "Direct3DDevice8.LightEnable",
     "D3DX8.create", "D3DX8.CreateFont", "D3DX8.DrawText", "D3DX8.CreateBuffer", "D3DX8.BufferSetData",
     "D3DX8.BufferGetData", "D3DX8.LoadMeshFromX", "D3DX8.BufferGetMaterial", "D3DX8.BufferGetTextureName",
-    "D3DX8.CreateTextureFromFileEx", "D3DXMesh.DrawSubset", "DirectInput8.CreateDevice",
+    "D3DX8.CreateTextureFromFileEx", "D3DX8.CreateTextureFromFileInMemoryEx", "D3DXMesh.DrawSubset", "DirectInput8.CreateDevice",
     "DirectInputDevice8.SetCommonDataFormat", "DirectInputDevice8.SetCooperativeLevel",
     "DirectInputDevice8.SetProperty", "DirectInputDevice8.Acquire", "DirectInputDevice8.GetDeviceStateKeyboard",
     "DirectInputDevice8.GetDeviceData", "DirectInputDevice8.Unacquire"};
@@ -82,6 +82,7 @@ HRESULT failure_of(const std::string& operation) {
         {"D3DX8.BufferGetData", E_INVALIDARG},
         {"D3DX8.LoadMeshFromX", static_cast<HRESULT>(0x88760B59)},  // D3DXERR_INVALIDDATA
         {"D3DX8.CreateTextureFromFileEx", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {"D3DX8.CreateTextureFromFileInMemoryEx", static_cast<HRESULT>(0x88760B59)},
         {"DirectInput8.CreateDevice", DIERR_DEVICENOTREG},
         {"DirectInputDevice8.SetCommonDataFormat", DIERR_ACQUIRED},
         {"DirectInputDevice8.SetCooperativeLevel", E_HANDLE},
@@ -524,17 +525,20 @@ struct life {
 const life lives[] = {{"windowed scene", windowed_scene}, {"restarts", restarts}, {"out of order", out_of_order}};
 
 // What the recording objects report: three adapter modes, range fog, a mesh of three materials
-// of which two have textures, the A key held down and one release buffered.
+// of which three have textures (one held in the model file), the A key held down and one release buffered.
 std::shared_ptr<log> scripted_log() {
     auto l = std::make_shared<log>();
     l->graphics.adapter_modes = {{640, 480, 60, D3DFMT_X8R8G8B8}, {800, 600, 60, D3DFMT_X8R8G8B8},
                                  {1024, 768, 75, D3DFMT_R5G6B5}};
     l->graphics.raster_caps = D3DPRASTERCAPS_FOGRANGE;
-    D3DMATERIAL8 red{}, white{}, blue{};
+    D3DMATERIAL8 red{}, white{}, blue{}, green{};
     red.Diffuse = {1, 0, 0, 1};
     white.Diffuse = {1, 1, 1, 1};
     blue.Diffuse = {0, 0, 1, 1};
-    l->graphics.mesh_materials = {{red, L"crate.bmp"}, {white, L""}, {blue, L"wall.png"}};
+    green.Diffuse = {0, 1, 0, 1};
+    l->graphics.mesh_materials = {{red, L"crate.bmp"}, {white, L""}, {blue, L"wall.png"}, {green, L"image 0"}};
+    l->graphics.texture_sources.resize(4);
+    l->graphics.texture_sources[3].image = std::make_shared<std::vector<unsigned char>>(16, 0);
     auto& k = l->keyboard();
     k.state[30] = 0x80;
     k.reads = {dx::recording::records({{30, 0x80}}), dx::recording::records({{30, 0}})};

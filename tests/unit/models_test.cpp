@@ -49,6 +49,30 @@ TEST_F(Models, LoadReadsTheMeshThenEachMaterialAndItsTexture) {
     EXPECT_EQ(nullptr, s.textures[1].Get());
 }
 
+// glTF and OBJ files name their images relative to themselves, which the loader resolves, and
+// glTF files can hold them: neither is looked up in the client's folder.
+TEST_F(Models, ResolvedAndEmbeddedTexturesAreNotLookedUpInTheClientsFolder) {
+    open_device();
+    log->graphics.mesh_materials = {{material(1, 0, 0), L"tex/a.png"}, {material(0, 1, 0), L"image 0"}};
+    log->graphics.texture_sources.resize(2);
+    log->graphics.texture_sources[0].file = L"C:\\m\\sub\\tex\\a.png";
+    log->graphics.texture_sources[1].image = std::make_shared<std::vector<unsigned char>>(5, 0);
+    log->fail("D3DX8.CreateTextureFromFileInMemoryEx", static_cast<HRESULT>(0x88760B59));
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(static_cast<HRESULT>(0x88760B59), load(L"C:\\m\\", L"sub\\model.glb"));
+    const calls made = log->calls();
+    ASSERT_GE(made.size(), 8u);
+    EXPECT_EQ("D3DX8.CreateTextureFromFileEx(Direct3DDevice8#1,\"C:\\m\\sub\\tex\\a.png\",128,128,-1,0,0,1,3,3,0x0)",
+              made[4]);
+    EXPECT_EQ("D3DX8.CreateTextureFromFileInMemoryEx(Direct3DDevice8#1,5 bytes,128,128,-1,0,0,1,3,3,0x0)", made[7]);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
+    bstr d;
+    info->GetDescription(d.out());
+    EXPECT_NE(std::wstring::npos, d.str().find(L"C:\\m\\sub\\model.glb\", image \"image 0\""));
+    EXPECT_NE(nullptr, slot(0).textures[0].Get());  // what came before the failure stays
+}
+
 TEST_F(Models, AMissingMeshUsesUpItsSlot) {
     open_device();
     log->fail("D3DX8.LoadMeshFromX", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
