@@ -66,7 +66,7 @@ TEST(Tokens, GarbageIsRefusedWithItsPosition) {
   expect_refused(bytes("xof 0303txt 0032 Mesh { -3; }"), "Mesh vertex count out of range");
   expect_refused(bytes("xof 0303txt 0032 Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; 7; }"), "unexpected number 7");
   expect_refused(bytes("xof 0303txt 0032 Frame { <1234> }"), "malformed GUID");
-  expect_refused(bytes("xof 0303txt 0032 } "), "unexpected '}' at the top level");
+  expect_refused(bytes("xof 0303txt 0032 } "), "no mesh with vertices before the stray '}' at the top level");
   binary_doc b;
   b.name("Frame").open().token(99).close();
   expect_refused(b.data(), "unknown binary token 99");

@@ -1,10 +1,12 @@
 #include "xfile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "assemble.h"
@@ -70,9 +72,8 @@ class reader {
   // Reads from lx; references may copy at most reference_budget vertices and triangles.
   reader(lexer& lx, std::size_t reference_budget) : lx_(lx), budget_(reference_budget) {}
 
-  // Reads every top-level object up to the end of the data.
+  // Reads every top-level object up to the end of the data, or up to a '}' that closes nothing.
   void read_file() {
-    bool after_object = false;
     for (;;) {
       const token t = lx_.next();
       switch (t.kind) {
@@ -80,11 +81,9 @@ class reader {
         case token_kind::comma:
         case token_kind::semicolon: continue;
         case token_kind::open_brace: read_reference(t); continue;  // nothing to place at the top
-        case token_kind::template_keyword: skip_template(t); after_object = true; continue;
-        case token_kind::name: read_object(t, -1, 0); after_object = true; continue;
-        case token_kind::close_brace:
-          if (after_object) return read_surplus_braces(t);
-          [[fallthrough]];
+        case token_kind::template_keyword: skip_template(t); continue;
+        case token_kind::name: read_object(t, -1, 0); continue;
+        case token_kind::close_brace: return stop_at_stray_brace(t);
         default: lx_.fail("unexpected " + lexer::describe(t) + " at the top level", t);
       }
     }
@@ -92,26 +91,28 @@ class reader {
 
   std::vector<placed_mesh> meshes;
   std::vector<frame_node> frames;
+  // The first '}' at the top level, where reading stopped; passed_over when anything but more
+  // braces, separators and padding came after it.
+  std::optional<token> stray_brace;
+  bool passed_over = false;
 
  private:
-  // Accepts the closing braces after the last object that close nothing (first is the first of
-  // them), as long as only more braces and separators follow: exporters write one too many. A
-  // stray brace followed by data is refused, since it closed an object early and what follows
-  // would be read at the wrong level.
-  void read_surplus_braces(const token& first) {
-    for (;;) {
-      const token t = lx_.next();
-      switch (t.kind) {
-        case token_kind::end: return;
-        case token_kind::close_brace:
-        case token_kind::comma:
-        case token_kind::semicolon: continue;
-        default:
-          lx_.fail("unexpected '}' at the top level, with " + lexer::describe(t) + " at byte " +
-                       std::to_string(t.offset) + " after it",
-                   first);
+  // Stops reading at a '}' that closes nothing, as the platform's loader does: the objects before
+  // it are the model, whatever follows is passed over unread (a converter writes one brace too
+  // many and then its animation). Exporters also leave surplus braces at the very end, which
+  // loses nothing; only when something else follows, even bytes that are no tokens, does the
+  // caller learn that data was passed over.
+  void stop_at_stray_brace(const token& brace) {
+    stray_brace = brace;
+    try {
+      for (;;) {
+        const token t = lx_.next();
+        if (t.kind == token_kind::end) return;
+        if (t.kind != token_kind::close_brace && t.kind != token_kind::comma && t.kind != token_kind::semicolon) break;
       }
+    } catch (const parse_error&) {
     }
+    passed_over = true;
   }
 
   // Reads an object whose type token has just been consumed, in frame `frame` (-1: top level).
@@ -524,8 +525,23 @@ mesh parse_or_throw(const std::uint8_t* data, std::size_t size) {
     if (text_zip || binary_zip) throw parse_error(std::string(e.what()) + " (byte offsets count the decompressed file)");
     throw;
   }
-  if (r.meshes.empty()) throw parse_error("file holds no mesh with vertices");
-  return merge(r.meshes, r.frames);
+  // Where the stray brace stands: its line in the text forms, its byte in the binary ones.
+  std::string brace_at;
+  if (r.stray_brace) {
+    const std::size_t at = r.stray_brace->offset - header_size;
+    brace_at = binary || binary_zip
+                   ? "byte " + std::to_string(r.stray_brace->offset) + (binary_zip ? " of the decompressed file" : "")
+                   : "line " + std::to_string(1 + std::count(body, body + at, static_cast<std::uint8_t>('\n')));
+  }
+  if (r.meshes.empty()) {
+    if (r.stray_brace)
+      throw parse_error("file holds no mesh with vertices before the stray '}' at the top level (" + brace_at +
+                        "), where reading stops");
+    throw parse_error("file holds no mesh with vertices");
+  }
+  mesh out = merge(r.meshes, r.frames);
+  if (r.passed_over) out.skipped = "a stray '}' at the top level (" + brace_at + ") and everything after it";
+  return out;
 }
 
 }  // namespace

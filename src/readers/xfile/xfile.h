@@ -36,10 +36,15 @@
 //   zero normals, zero coordinates and 0x00FFFFFF.
 // Faces keep file order: grouping triangles by attribute is left to the mesh builder.
 //
-// Harmless damage that exporters leave after the data is tolerated: closing braces after the last
-// top-level object that close nothing, zero bytes after the last token or the last compressed
-// block, and DOS end-of-file marks (0x1a) ending a text file. Still refused: a file cut inside an
-// object, a stray closing brace followed by more data, and any other bytes after the last object.
+// Harmless damage that exporters leave is tolerated:
+// - closing braces after the last top-level object that close nothing, zero bytes after the last
+//   token or the last compressed block, and DOS end-of-file marks (0x1a) ending a text file;
+// - a stray closing brace at the top level followed by more objects (a converter writes one too
+//   many before its animation): as the platform's loader does, reading stops at the brace and
+//   the meshes before it are the model, even if more follow; mesh::skipped then says where it
+//   stood ("a stray '}' at the top level (line N) and everything after it"). Without a mesh
+//   before the brace the file is refused as having no mesh.
+// Still refused: a file cut inside an object and any other bytes after the last object.
 #pragma once
 #include <cstddef>
 #include <cstdint>
