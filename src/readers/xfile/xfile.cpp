@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <new>
 #include <optional>
@@ -89,7 +89,9 @@ float signed_field(std::uint32_t d, int shift, int bits, float scale) {
 // the missing ones 0, 0, 0, 1. d holds the element's DWORDs; type is below 17 (UNUSED).
 std::array<float, 4> decl_element(std::uint32_t type, const std::uint32_t* d) {
   std::array<float, 4> v = {0, 0, 0, 1};
-  auto unsigned_field = [&](int word, int shift, int bits) { return static_cast<float>((d[word] >> shift) & ((1u << bits) - 1)); };
+  auto unsigned_field = [&](int word, int shift, int bits) {
+    return static_cast<float>((d[word] >> shift) & ((1u << bits) - 1));
+  };
   switch (type) {
     case 0: case 1: case 2: case 3:  // FLOAT1 to FLOAT4
       std::memcpy(v.data(), d, 4 * (type + 1));

@@ -4,7 +4,8 @@
 // 32- or 64-bit floats. Follows the Frame hierarchy (row vectors, v' = v * M, a child's transform
 // applied before its parent's), reads Mesh, MeshNormals, MeshTextureCoords, MeshVertexColors,
 // MeshMaterialList, Material and TextureFilename, and skips everything else: templates, animation,
-// skinning and unknown objects, by matching braces.
+// skinning and unknown objects, by matching braces. A Mesh's DeclData gives texture coordinates 0,
+// normals and colour 0 (of any vertex declaration type) where those objects do not.
 //
 // It does what D3DXLoadMeshFromX does (as Wine's d3dx9 implements it) where that is not a fault:
 // - normals indexed differently from the positions split a vertex once per distinct normal value,
