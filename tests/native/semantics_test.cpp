@@ -3,6 +3,8 @@
 // three encodings.
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "support.h"
 
 namespace {
@@ -48,11 +50,7 @@ TEST(Colours, ComponentsAreClampedAndRoundedAndUnlistedVerticesStayWhite) {
 }
 
 // Returns the DWORD that holds f in DeclData data.
-std::uint32_t bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
+std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
 TEST(DeclData, TexcoordsNormalsAndColoursComeFromTheDeclarationInTextAndBinary) {
   // Per vertex: texcoord 0 (FLOAT2), a tangent (FLOAT3), the normal (FLOAT3), colour 0
