@@ -5,7 +5,9 @@
 // applied before its parent's), reads Mesh, MeshNormals, MeshTextureCoords, MeshVertexColors,
 // MeshMaterialList, Material and TextureFilename, and skips everything else: templates, animation,
 // skinning and unknown objects, by matching braces. A Mesh's DeclData gives texture coordinates 0,
-// normals and colour 0 (of any vertex declaration type) where those objects do not.
+// normals and colour 0 (of any vertex declaration type) where those objects do not: they win
+// wherever they stand in the mesh. A DeclData whose data does not hold one set of its elements
+// per vertex is refused.
 //
 // It does what D3DXLoadMeshFromX does (as Wine's d3dx9 implements it) where that is not a fault:
 // - normals indexed differently from the positions split a vertex once per distinct normal value,
@@ -45,7 +47,8 @@
 //   the meshes before it are the model, even if more follow; mesh::skipped then says where it
 //   stood ("a stray '}' at the top level (line N) and everything after it"). Without a mesh
 //   before the brace the file is refused as having no mesh.
-// Still refused: a file cut inside an object and any other bytes after the last object.
+// Still refused: a file cut inside an object and any other bytes after the last object that no
+// stray brace comes before.
 #pragma once
 #include <cstddef>
 #include <cstdint>
