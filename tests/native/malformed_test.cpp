@@ -54,6 +54,11 @@ TEST(Counts, CountsThatDisagreeWithTheMeshAreRefused) {
   expect_refused(bytes(head + "MeshMaterialList { 2; 1; 0; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } } }"),
                  "declares 2 materials and gives 1");
   expect_refused(bytes(head + "MeshMaterialList { 1; 1; 0; { Nowhere } } }"), "'Nowhere' names no material");
+  expect_refused(bytes(head + "DeclData { 2; 1,0,5,0, 4,0,10,0; 8; 0,0,0,0,0,0,0,0; } }"),
+                 "DeclData has 8 DWORDs for 3 vertices of 3 DWORDs each");
+  expect_refused(bytes(head + "DeclData { 1; 17,0,5,0; 3; 0,0,0; } }"), "DeclData has 3 DWORDs for 3 vertices of 0");
+  expect_refused(bytes(head + "DeclData { 1; 18,0,5,0; 3; 0,0,0; } }"), "DeclData element 0 has unknown type 18");
+  expect_refused(bytes(head + "DeclData { 900000000; 1,0,5,0; 0; } }"), "DeclData element count 900000000");
   expect_refused(bytes("xof 0303txt 0032 Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,3;; }"), "uses vertex 3 of 3");
   expect_refused(bytes("xof 0303txt 0032 Mesh { 2; 0;0;0;, 1;0;0;; 1; 2;0,1;; }"), "fewer than 3");
 }
@@ -66,7 +71,7 @@ TEST(Tokens, GarbageIsRefusedWithItsPosition) {
   expect_refused(bytes("xof 0303txt 0032 Mesh { -3; }"), "Mesh vertex count out of range");
   expect_refused(bytes("xof 0303txt 0032 Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; 7; }"), "unexpected number 7");
   expect_refused(bytes("xof 0303txt 0032 Frame { <1234> }"), "malformed GUID");
-  expect_refused(bytes("xof 0303txt 0032 } "), "unexpected '}' at the top level");
+  expect_refused(bytes("xof 0303txt 0032 } "), "no mesh with vertices before the stray '}' at the top level");
   binary_doc b;
   b.name("Frame").open().token(99).close();
   expect_refused(b.data(), "unknown binary token 99");

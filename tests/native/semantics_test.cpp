@@ -3,6 +3,8 @@
 // three encodings.
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "support.h"
 
 namespace {
@@ -45,6 +47,49 @@ TEST(Colours, ComponentsAreClampedAndRoundedAndUnlistedVerticesStayWhite) {
       "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"
       " MeshVertexColors { 2; 0; 0.5;2.0;-1;1;;, 2; 0.2;0.4;0.6;0.8;;; } }"));
   EXPECT_EQ(m.colors, (std::vector<std::uint32_t>{0xFF80FF00u, 0x00FFFFFFu, 0xCC336699u}));
+}
+
+// Returns the DWORD that holds f in DeclData data.
+std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+
+TEST(DeclData, TexcoordsNormalsAndColoursComeFromTheDeclarationInTextAndBinary) {
+  // Per vertex: texcoord 0 (FLOAT2), a tangent (FLOAT3), the normal (FLOAT3), colour 0
+  // (D3DCOLOR) and texcoord 1 (FLOAT16_2); the tangent and texcoord 1 are passed over.
+  std::vector<std::uint32_t> decl = {5, 1, 0, 5, 0, 2, 0, 6, 0, 2, 0, 3, 0, 4, 0, 10, 0, 15, 0, 5, 1, 30};
+  for (std::uint32_t v = 0; v < 3; ++v) {
+    for (float f : {0.25f * v, 1 - 0.25f * v, 9.f, 9.f, 9.f, 0.f, 0.f, 2.f}) decl.push_back(bits(f));
+    decl.insert(decl.end(), {0x80FF0000u + v, 0x3C003C00u});
+  }
+  std::string text = text_header + "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; DeclData { ";
+  for (std::uint32_t d : decl) text += std::to_string(d) + ", ";
+  binary_doc b;
+  b.name("Mesh").open().ints({3}).floats({0, 0, 0, 1, 0, 0, 0, 1, 0}).ints({1, 3, 0, 1, 2});
+  b.name("DeclData").open().ints(decl).close().close();
+  for (const xfile::mesh& m : {parse_ok(bytes(text + "; } }")), parse_ok(b.data())}) {
+    EXPECT_EQ(m.texcoords, (std::vector<std::array<float, 2>>{{0, 1}, {0.25f, 0.75f}, {0.5f, 0.5f}}));
+    EXPECT_EQ(m.normals, (std::vector<std::array<float, 3>>(3, {0, 0, 1})));
+    EXPECT_EQ(m.colors, (std::vector<std::uint32_t>{0x80FF0000u, 0x80FF0001u, 0x80FF0002u}));
+  }
+}
+
+TEST(DeclData, MeshObjectsWinAndSplitCopiesTakeTheirSourceVertexValues) {
+  // SHORT2N texcoords, a normal and a D3DCOLOR per vertex. MeshNormals, indexed by face, wins
+  // over the declared normals and splits vertices 1 and 2 into copies 4 and 5.
+  std::string doc = text_header + "Mesh { 4; 0;0;0;, 1;0;0;, 0;1;0;, 5;5;5;; 2; 3;0,1,2;, 3;1,2,0;;"
+      " MeshNormals { 2; 0;0;1;, 1;0;0;; 2; 3;0,0,0;, 3;1,1,0;; } DeclData { 3; 9,0,5,0, 2,0,3,0, 4,0,10,0; 20; ";
+  for (std::uint32_t v = 0; v < 4; ++v)
+    for (std::uint32_t d : {0x7FFF0000u + 0x2000u * v, 0u, 0u, bits(-1), 0xFF000000u + v})
+      doc += std::to_string(d) + ",";
+  const xfile::mesh m = parse_ok(bytes(doc + "; } }"));
+  ASSERT_EQ(m.positions.size(), 6u);
+  EXPECT_EQ(m.normals[0], (std::array<float, 3>{0, 0, 1}));
+  EXPECT_EQ(m.colors, (std::vector<std::uint32_t>{0xFF000000u, 0xFF000001u, 0xFF000002u, 0xFF000003u, 0xFF000001u,
+                                                  0xFF000002u}));
+  EXPECT_EQ(m.texcoords[5], m.texcoords[2]);
+  EXPECT_NEAR(m.texcoords[2][0], 0.5f, 1e-4f);
+  EXPECT_EQ(m.texcoords[2][1], 1.0f);
+  // MeshTextureCoords wins too, even after the DeclData.
+  EXPECT_EQ(parse_ok(bytes(doc + "; } MeshTextureCoords { 4; 0;0;, 0;0;, 0;0;, 0;0;; } }")).texcoords[2][0], 0.0f);
 }
 
 TEST(Materials, InlineAndReferencedMaterialsKeepTheirFieldsAndTextures) {

@@ -180,7 +180,9 @@ mesh triangulate(polygon_mesh&& in) {
         return (n[0] == 0.0f && std::signbit(n[0])) || (n[1] == 0.0f && std::signbit(n[1])) ||
                (n[2] == 0.0f && std::signbit(n[2]));
       });
-  if (indexed_as_positions) {
+  if (in.normals_per_vertex) {
+    out.normals = std::move(in.normals);
+  } else if (indexed_as_positions) {
     out.normals.assign(out.positions.size(), {0, 0, 0});  // a vertex no face uses keeps a zero normal
     for (std::uint32_t v : corners) out.normals[v] = in.normals[v];
   } else if (!in.normal_corners.empty()) {

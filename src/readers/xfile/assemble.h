@@ -21,8 +21,9 @@ struct polygon_mesh {
   std::vector<std::array<float, 3>> positions;
   std::vector<std::uint32_t> face_sizes;  // corners of each polygon, at least 3
   std::vector<std::uint32_t> corners;     // vertex index of every corner, polygon after polygon
-  std::vector<std::array<float, 3>> normals;       // MeshNormals normals, normalised
+  std::vector<std::array<float, 3>> normals;       // MeshNormals or DeclData normals, normalised
   std::vector<std::uint32_t> normal_corners;       // normal index of every corner, or empty
+  bool normals_per_vertex = false;                 // normals: one per position, without corners
   std::vector<std::array<float, 2>> texcoords;     // empty or one per position
   std::vector<std::uint32_t> colors;               // empty or one per position
   bool has_material_list = false;

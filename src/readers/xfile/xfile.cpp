@@ -1,10 +1,13 @@
 #include "xfile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "assemble.h"
@@ -57,6 +60,84 @@ std::uint32_t color_byte(float v) {
   return static_cast<std::uint32_t>(v * 255.0f + 0.5f);
 }
 
+// DWORDs that one element of each vertex declaration type (D3DDECLTYPE, FLOAT1 = 0 up to
+// UNUSED = 17) takes in a DeclData object's data.
+constexpr std::uint8_t decl_type_dwords[] = {1, 2, 3, 4, 1, 1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 2, 0};
+constexpr std::uint32_t decl_d3dcolor = 4;
+constexpr std::uint32_t usage_normal = 3, usage_texcoord = 5, usage_color = 10;
+
+// Returns the value of an IEEE half-precision float.
+float half_float(std::uint32_t h) {
+  const int exponent = static_cast<int>((h >> 10) & 31);
+  const int mantissa = static_cast<int>(h & 1023);
+  float v;
+  if (exponent == 0) v = std::ldexp(static_cast<float>(mantissa), -24);
+  else if (exponent == 31) v = mantissa ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+  else v = std::ldexp(static_cast<float>(mantissa + 1024), exponent - 25);
+  return (h & 0x8000) ? -v : v;
+}
+
+// Returns a signed field of `bits` bits at bit `shift` of d, divided by `scale` and kept from
+// going below -1 when scale is not 1 (the most negative value of a normalised type).
+float signed_field(std::uint32_t d, int shift, int bits, float scale) {
+  const std::uint32_t raw = (d >> shift) & ((1u << bits) - 1);
+  const auto value = static_cast<float>(static_cast<std::int32_t>(raw << (32 - bits)) >> (32 - bits));
+  return scale == 1.0f ? value : std::max(value / scale, -1.0f);
+}
+
+// Returns one element of a DeclData vertex as a vertex shader receives it: up to four values,
+// the missing ones 0, 0, 0, 1. d holds the element's DWORDs; type is below 17 (UNUSED).
+std::array<float, 4> decl_element(std::uint32_t type, const std::uint32_t* d) {
+  std::array<float, 4> v = {0, 0, 0, 1};
+  auto unsigned_field = [&](int word, int shift, int bits) {
+    return static_cast<float>((d[word] >> shift) & ((1u << bits) - 1));
+  };
+  switch (type) {
+    case 0: case 1: case 2: case 3:  // FLOAT1 to FLOAT4
+      std::memcpy(v.data(), d, 4 * (type + 1));
+      break;
+    case 4:  // D3DCOLOR: ARGB bytes as red, green, blue, alpha
+      for (int i = 0; i < 4; ++i) v[i] = unsigned_field(0, i == 3 ? 24 : 16 - 8 * i, 8) / 255.0f;
+      break;
+    case 5: case 8:  // UBYTE4, UBYTE4N
+      for (int i = 0; i < 4; ++i) v[i] = unsigned_field(0, 8 * i, 8) / (type == 8 ? 255.0f : 1.0f);
+      break;
+    case 6: case 7: case 9: case 10:  // SHORT2, SHORT4, SHORT2N, SHORT4N
+      for (int i = 0; i < (type == 7 || type == 10 ? 4 : 2); ++i)
+        v[i] = signed_field(d[i / 2], 16 * (i % 2), 16, type >= 9 ? 32767.0f : 1.0f);
+      break;
+    case 11: case 12:  // USHORT2N, USHORT4N
+      for (int i = 0; i < (type == 12 ? 4 : 2); ++i) v[i] = unsigned_field(i / 2, 16 * (i % 2), 16) / 65535.0f;
+      break;
+    case 13:  // UDEC3
+      for (int i = 0; i < 3; ++i) v[i] = unsigned_field(0, 10 * i, 10);
+      break;
+    case 14:  // DEC3N
+      for (int i = 0; i < 3; ++i) v[i] = signed_field(d[0], 10 * i, 10, 511.0f);
+      break;
+    case 15: case 16:  // FLOAT16_2, FLOAT16_4
+      for (int i = 0; i < (type == 16 ? 4 : 2); ++i) v[i] = half_float(d[i / 2] >> (16 * (i % 2)));
+      break;
+  }
+  return v;
+}
+
+// Vertex data that a mesh's DeclData gives, one entry per vertex of the file; empty where it
+// gives none.
+struct declared_data {
+  std::vector<std::array<float, 2>> texcoords;
+  std::vector<std::array<float, 3>> normals;
+  std::vector<std::uint32_t> colors;
+};
+
+// Returns n scaled to unit length; zero, infinite and NaN lengths leave it as it is.
+std::array<float, 3> unit(std::array<float, 3> n) {
+  const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (length > 0 && std::isfinite(length))
+    for (float& v : n) v /= length;
+  return n;
+}
+
 // An object's header: its type, its optional name and where it starts.
 struct object_header {
   std::string_view type;
@@ -70,9 +151,8 @@ class reader {
   // Reads from lx; references may copy at most reference_budget vertices and triangles.
   reader(lexer& lx, std::size_t reference_budget) : lx_(lx), budget_(reference_budget) {}
 
-  // Reads every top-level object up to the end of the data.
+  // Reads every top-level object up to the end of the data, or up to a '}' that closes nothing.
   void read_file() {
-    bool after_object = false;
     for (;;) {
       const token t = lx_.next();
       switch (t.kind) {
@@ -80,11 +160,9 @@ class reader {
         case token_kind::comma:
         case token_kind::semicolon: continue;
         case token_kind::open_brace: read_reference(t); continue;  // nothing to place at the top
-        case token_kind::template_keyword: skip_template(t); after_object = true; continue;
-        case token_kind::name: read_object(t, -1, 0); after_object = true; continue;
-        case token_kind::close_brace:
-          if (after_object) return read_surplus_braces(t);
-          [[fallthrough]];
+        case token_kind::template_keyword: skip_template(t); continue;
+        case token_kind::name: read_object(t, -1, 0); continue;
+        case token_kind::close_brace: return stop_at_stray_brace(t);
         default: lx_.fail("unexpected " + lexer::describe(t) + " at the top level", t);
       }
     }
@@ -92,26 +170,28 @@ class reader {
 
   std::vector<placed_mesh> meshes;
   std::vector<frame_node> frames;
+  // The first '}' at the top level, where reading stopped; passed_over when anything but more
+  // braces, separators and padding came after it.
+  std::optional<token> stray_brace;
+  bool passed_over = false;
 
  private:
-  // Accepts the closing braces after the last object that close nothing (first is the first of
-  // them), as long as only more braces and separators follow: exporters write one too many. A
-  // stray brace followed by data is refused, since it closed an object early and what follows
-  // would be read at the wrong level.
-  void read_surplus_braces(const token& first) {
-    for (;;) {
-      const token t = lx_.next();
-      switch (t.kind) {
-        case token_kind::end: return;
-        case token_kind::close_brace:
-        case token_kind::comma:
-        case token_kind::semicolon: continue;
-        default:
-          lx_.fail("unexpected '}' at the top level, with " + lexer::describe(t) + " at byte " +
-                       std::to_string(t.offset) + " after it",
-                   first);
+  // Stops reading at a '}' that closes nothing, as the platform's loader does: the objects before
+  // it are the model, whatever follows is passed over unread (a converter writes one brace too
+  // many and then its animation). Exporters also leave surplus braces at the very end, which
+  // loses nothing; only when something else follows, even bytes that are no tokens, does the
+  // caller learn that data was passed over.
+  void stop_at_stray_brace(const token& brace) {
+    stray_brace = brace;
+    try {
+      for (;;) {
+        const token t = lx_.next();
+        if (t.kind == token_kind::end) return;
+        if (t.kind != token_kind::close_brace && t.kind != token_kind::comma && t.kind != token_kind::semicolon) break;
       }
+    } catch (const parse_error&) {
     }
+    passed_over = true;
   }
 
   // Reads an object whose type token has just been consumed, in frame `frame` (-1: top level).
@@ -350,17 +430,31 @@ class reader {
                  lx_.peek());
       }, "face vertex index");
     }
+    declared_data declared;
+    bool normals_given = false;
     for_each_child(
         h,
         [&](const token& type) {
           object_header child = read_header(type);
-          if (iequals(child.type, "MeshNormals")) read_normals(child, pm);
+          if (iequals(child.type, "MeshNormals")) read_normals(child, pm), normals_given = true;
           else if (iequals(child.type, "MeshTextureCoords")) read_texcoords(child, pm);
           else if (iequals(child.type, "MeshVertexColors")) read_colors(child, pm);
           else if (iequals(child.type, "MeshMaterialList")) read_material_list(child, pm);
+          else if (iequals(child.type, "DeclData")) read_decl_data(child, pm, declared);
           else skip_body(child);
         },
         [](const std::string&) {});
+    // DeclData fills only what no MeshNormals, MeshTextureCoords or MeshVertexColors gives,
+    // wherever it stands: those objects are the older form that every loader reads, files that
+    // have both mostly repeat the same values, and MeshNormals may index normals by face, which
+    // DeclData cannot. Its values are per vertex of the file, so the copies that splitting by
+    // normal makes take them from their source vertex.
+    if (pm.texcoords.empty()) pm.texcoords = std::move(declared.texcoords);
+    if (pm.colors.empty()) pm.colors = std::move(declared.colors);
+    if (!normals_given && !declared.normals.empty()) {
+      pm.normals = std::move(declared.normals);
+      pm.normals_per_vertex = true;
+    }
     if (pm.positions.empty()) return;  // the platform drops meshes without vertices
     placed_mesh placed;
     placed.has_material_list = pm.has_material_list;
@@ -376,11 +470,7 @@ class reader {
     check_count(count, 3, "MeshNormals normal count");
     pm.normals.assign(count, {0, 0, 0});
     read_floats(reinterpret_cast<float*>(pm.normals.data()), 3 * pm.normals.size(), "normal coordinate");
-    for (auto& n : pm.normals) {
-      const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-      if (length > 0 && std::isfinite(length))
-        for (float& v : n) v /= length;
-    }
+    for (auto& n : pm.normals) n = unit(n);
     const std::uint32_t faces = read_dword("MeshNormals face count");
     if (faces != pm.face_sizes.size())
       lx_.fail("MeshNormals has " + std::to_string(faces) + " faces, the mesh " + std::to_string(pm.face_sizes.size()), lx_.peek());
@@ -428,6 +518,80 @@ class reader {
       for (float& v : rgba) v = read_float("vertex colour component");
       pm.colors[index] = (color_byte(rgba[3]) << 24) | (color_byte(rgba[0]) << 16) | (color_byte(rgba[1]) << 8) |
                          color_byte(rgba[2]);
+    }
+    skip_children(h);
+  }
+
+  // Reads n DWORD values into out: runs straight from the lexer, any other value as read_dword
+  // reads it.
+  void read_dwords(std::uint32_t* out, std::size_t n, const char* what) {
+    for (std::size_t at = 0; at < n;) {
+      at += lx_.take_dwords(out + at, n - at, std::numeric_limits<std::uint32_t>::max());
+      if (at < n) out[at++] = read_dword(what);
+    }
+  }
+
+  // Reads DeclData: a vertex declaration, then for every vertex its elements packed one after
+  // another. Texture coordinates 0 (u, v), normals and colour 0 are kept, of whatever type they
+  // are; other elements are passed over by their size. A later DeclData replaces what an earlier
+  // one gave. Data that does not hold exactly one set of elements per vertex is refused: it
+  // means the declaration or the data is damaged, and reading it would put values on the wrong
+  // vertices.
+  void read_decl_data(const object_header& h, const polygon_mesh& pm, declared_data& out) {
+    struct element {
+      std::uint32_t type, usage, index;
+      std::size_t at;  // the first of its DWORDs in a vertex
+    };
+    const std::uint32_t count = read_dword("DeclData element count");
+    check_count(count, 4, "DeclData element count");
+    std::vector<element> elements(count);
+    std::uint64_t stride = 0;  // DWORDs per vertex
+    for (std::uint32_t i = 0; i < count; ++i) {
+      element& e = elements[i];
+      e.type = read_dword("DeclData element type");
+      read_dword("DeclData element method");
+      e.usage = read_dword("DeclData element usage");
+      e.index = read_dword("DeclData element usage index");
+      if (e.type >= std::size(decl_type_dwords))
+        lx_.fail("DeclData element " + std::to_string(i) + " has unknown type " + std::to_string(e.type), lx_.peek());
+      e.at = static_cast<std::size_t>(stride);  // below 4 * count, which the bytes left bound
+      stride += decl_type_dwords[e.type];
+    }
+    const std::uint32_t dwords = read_dword("DeclData DWORD count");
+    const std::uint64_t vertices = pm.positions.size();
+    if (stride == 0 ? dwords != 0 : dwords % stride != 0 || dwords / stride != vertices)
+      lx_.fail("DeclData has " + std::to_string(dwords) + " DWORDs for " + std::to_string(vertices) +
+                   " vertices of " + std::to_string(stride) + " DWORDs each",
+               lx_.peek());
+    check_count(dwords, 1, "DeclData DWORD count");
+    auto find = [&](std::uint32_t usage) -> const element* {
+      for (const element& e : elements)
+        if (e.usage == usage && e.index == 0 && decl_type_dwords[e.type] > 0) return &e;
+      return nullptr;
+    };
+    const element* texcoord = find(usage_texcoord);
+    const element* normal = find(usage_normal);
+    const element* color = find(usage_color);
+    if (texcoord) out.texcoords.assign(vertices, {0, 0});
+    if (normal) out.normals.assign(vertices, {0, 0, 0});
+    if (color) out.colors.assign(vertices, 0);
+    std::vector<std::uint32_t> vertex(stride);
+    for (std::size_t v = 0; v < vertices; ++v) {
+      read_dwords(vertex.data(), vertex.size(), "DeclData value");
+      if (texcoord) {
+        const std::array<float, 4> t = decl_element(texcoord->type, &vertex[texcoord->at]);
+        out.texcoords[v] = {t[0], t[1]};
+      }
+      if (normal) {
+        const std::array<float, 4> n = decl_element(normal->type, &vertex[normal->at]);
+        out.normals[v] = unit({n[0], n[1], n[2]});
+      }
+      if (color && color->type == decl_d3dcolor) {
+        out.colors[v] = vertex[color->at];
+      } else if (color) {
+        const std::array<float, 4> c = decl_element(color->type, &vertex[color->at]);
+        out.colors[v] = (color_byte(c[3]) << 24) | (color_byte(c[0]) << 16) | (color_byte(c[1]) << 8) | color_byte(c[2]);
+      }
     }
     skip_children(h);
   }
@@ -524,8 +688,23 @@ mesh parse_or_throw(const std::uint8_t* data, std::size_t size) {
     if (text_zip || binary_zip) throw parse_error(std::string(e.what()) + " (byte offsets count the decompressed file)");
     throw;
   }
-  if (r.meshes.empty()) throw parse_error("file holds no mesh with vertices");
-  return merge(r.meshes, r.frames);
+  // Where the stray brace stands: its line in the text forms, its byte in the binary ones.
+  std::string brace_at;
+  if (r.stray_brace) {
+    const std::size_t at = r.stray_brace->offset - header_size;
+    brace_at = binary || binary_zip
+                   ? "byte " + std::to_string(r.stray_brace->offset) + (binary_zip ? " of the decompressed file" : "")
+                   : "line " + std::to_string(1 + std::count(body, body + at, static_cast<std::uint8_t>('\n')));
+  }
+  if (r.meshes.empty()) {
+    if (r.stray_brace)
+      throw parse_error("file holds no mesh with vertices before the stray '}' at the top level (" + brace_at +
+                        "), where reading stops");
+    throw parse_error("file holds no mesh with vertices");
+  }
+  mesh out = merge(r.meshes, r.frames);
+  if (r.passed_over) out.skipped = "a stray '}' at the top level (" + brace_at + ") and everything after it";
+  return out;
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 // 32- or 64-bit floats. Follows the Frame hierarchy (row vectors, v' = v * M, a child's transform
 // applied before its parent's), reads Mesh, MeshNormals, MeshTextureCoords, MeshVertexColors,
 // MeshMaterialList, Material and TextureFilename, and skips everything else: templates, animation,
-// skinning and unknown objects, by matching braces.
+// skinning and unknown objects, by matching braces. A Mesh's DeclData gives texture coordinates 0,
+// normals and colour 0 (of any vertex declaration type) where those objects do not: they win
+// wherever they stand in the mesh. A DeclData whose data does not hold one set of its elements
+// per vertex is refused.
 //
 // It does what D3DXLoadMeshFromX does (as Wine's d3dx9 implements it) where that is not a fault:
 // - normals indexed differently from the positions split a vertex once per distinct normal value,
@@ -36,10 +39,16 @@
 //   zero normals, zero coordinates and 0x00FFFFFF.
 // Faces keep file order: grouping triangles by attribute is left to the mesh builder.
 //
-// Harmless damage that exporters leave after the data is tolerated: closing braces after the last
-// top-level object that close nothing, zero bytes after the last token or the last compressed
-// block, and DOS end-of-file marks (0x1a) ending a text file. Still refused: a file cut inside an
-// object, a stray closing brace followed by more data, and any other bytes after the last object.
+// Harmless damage that exporters leave is tolerated:
+// - closing braces after the last top-level object that close nothing, zero bytes after the last
+//   token or the last compressed block, and DOS end-of-file marks (0x1a) ending a text file;
+// - a stray closing brace at the top level followed by more objects (a converter writes one too
+//   many before its animation): as the platform's loader does, reading stops at the brace and
+//   the meshes before it are the model, even if more follow; mesh::skipped then says where it
+//   stood ("a stray '}' at the top level (line N) and everything after it"). Without a mesh
+//   before the brace the file is refused as having no mesh.
+// Still refused: a file cut inside an object and any other bytes after the last object that no
+// stray brace comes before.
 #pragma once
 #include <cstddef>
 #include <cstdint>
