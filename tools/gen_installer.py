@@ -11,12 +11,12 @@ OUT.wxs.
 
 The package installs for the current user by default (no elevation, into
 %LOCALAPPDATA%\\Programs, registry rows under HKEY_CURRENT_USER\\Software\\Classes) and for all
-users with ALLUSERS=1 (Program Files, HKEY_LOCAL_MACHINE): its rows are written under the root
-that follows ALLUSERS (HKMU). They are the rows DllRegisterServer writes
-(src/com/registration.cpp) plus those the platform's RegisterTypeLib writes for the type library
-and its interfaces, made here from the interface description; the package runs no code of the
-DLL. The upgrade code is fixed per architecture, so a package with a higher version replaces
-the installed one (a major upgrade), and the x86 and x64 packages install side by side.
+users with ALLUSERS=1 (Program Files, HKEY_LOCAL_MACHINE\\Software\\Classes). The rows are those
+DllRegisterServer writes (src/com/registration.cpp) plus those the platform's RegisterTypeLib
+writes for the type library and its interfaces, made here from the interface description; the
+package runs no code of the DLL. The upgrade code is fixed per architecture, so a package with a
+higher version replaces the installed one (a major upgrade), and the x86 and x64 packages install
+side by side.
 """
 import os
 import re
@@ -41,7 +41,8 @@ SYSKIND = {"i686": "win32", "x86_64": "win64"}
 # The shapes of the registration, in one place. DllRegisterServer's rows for each class:
 THREADING_MODEL = "Apartment"
 # RegisterTypeLib's rows: the flags of a library loaded from a file (LIBFLAG_FHASDISKIMAGE)
-# and the version in hexadecimal in key names and in each interface's TypeLib key.
+# and the version in hexadecimal in key names and in each interface's TypeLib key. HELPDIR is
+# the DLL's folder, which Windows Installer writes with a final backslash.
 TYPELIB_FLAGS = "8"
 
 
