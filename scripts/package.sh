@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the engine DLL in release form and packs one zip archive per architecture into
-# build/package, for Windows users:
+# Builds the engine DLL in release form and packs one zip archive and one Windows Installer
+# package per architecture into build/package, for Windows users:
 #
 #   dx8engine-VERSION-ARCH/dx8engine.dll                  optimised, without debug information
 #                         dx8engine.tlb                   the type library (also inside the DLL)
@@ -9,6 +9,10 @@
 #                         samples/*.vbs, hello.cpp, hello.exe.manifest
 #                         README.txt
 #                         REFERENCE.md                    the member reference (docs/reference.md)
+#
+# dx8engine-VERSION-x86.msi and dx8engine-VERSION-x64.msi install the same files for the current
+# user or, with ALLUSERS=1, for all users, and write the registration as registry rows
+# (tools/gen_installer.py, built with wixl; its WiX source is left beside it as .wxs).
 #
 # The debug information of each DLL goes to build/package/debug/ARCH/dx8engine.dll.debug,
 # which the DLL names (.gnu_debuglink), for debuggers. Each archive is checked after packing
@@ -30,7 +34,9 @@ out=$build/package
 version=$(awk '$1 == "assembly" { print $3 }' "$root/interface/dx8engine.iface")
 assembly=$(awk '$1 == "assembly" { print $2 }' "$root/interface/dx8engine.iface")
 [ -n "$version" ] && [ -n "$assembly" ] || { echo "package: no assembly line in interface/dx8engine.iface" >&2; exit 1; }
-command -v zip >/dev/null || { echo "package: zip is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+for tool in zip wixl msibuild; do
+  command -v $tool >/dev/null || { echo "package: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+done
 licence=$(find "$root" -maxdepth 1 -type f \( -iname 'licen[cs]e*' -o -iname 'copying*' \) | head -n 1)
 
 ensure_prefix
@@ -73,5 +79,9 @@ for arch in "$@"; do
   (cd "$out/stage" && zip -q -X -r "$out/$name.zip" "$name")
   python3 "$root/tests/package/check_archive.py" "$out/$name.zip" "$arch" "$debug/dx8engine.dll.debug"
   echo "package: $out/$name.zip"
+
+  msi=$out/dx8engine-$version-$([ "$arch" = i686 ] && echo x86 || echo x64).msi
+  python3 "$root/tools/gen_installer.py" "$root/interface/dx8engine.iface" "$stage/dx8engine.dll" "$arch" "$stage" "$msi"
+  echo "package: $msi"
 done
 [ -n "$licence" ] || echo "package: the repository has no licence file, so the archives carry none."

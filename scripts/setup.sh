@@ -15,7 +15,7 @@ packages=(
   libz-mingw-w64-dev
   googletest
   wine wine64
-  xvfb xdotool x11-utils imagemagick zip
+  xvfb xdotool x11-utils imagemagick zip wixl msitools
   libgl1-mesa-dri libglx-mesa0
   zlib1g-dev libassimp-dev assimp-utils gnuplot-nox
   libtinygltf-dev nlohmann-json3-dev libtinyobjloader-dev
