@@ -57,8 +57,9 @@ public:
     }
 
     // Fills the buffers from m, giving back m's vertex arrays as soon as they are copied, so
-    // that a large mesh is not held twice at once.
-    HRESULT build(readers::mesh& m, DWORD options) {
+    // that a large mesh is not held twice at once. order receives the file's face index of
+    // each face of the index buffer.
+    HRESULT build(readers::mesh& m, DWORD options, std::vector<UINT>& order) {
         const D3DPOOL pool = (options & 0x220) ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
         vertex_count_ = static_cast<UINT>(m.positions.size());
         fvf_ = D3DFVF_XYZ;
@@ -95,7 +96,7 @@ public:
         std::vector<UINT> first_of(static_cast<size_t>(groups) + 1, 0);
         for (std::uint32_t a : m.attributes) ++first_of[a + 1];
         for (UINT g = 0; g < groups; ++g) first_of[g + 1] += first_of[g];
-        std::vector<UINT> order(m.triangles.size());
+        order.assign(m.triangles.size(), 0);
         {
             std::vector<UINT> next(first_of.begin(), first_of.end() - 1);
             for (UINT f = 0; f < order.size(); ++f) order[next[m.attributes[f]]++] = f;
@@ -273,8 +274,22 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
     ComPtr<real_mesh> made;
     hr = make<real_mesh>(made, ComPtr<Direct3DDevice8>(device), device->native_device());
     if (FAILED(hr)) return hr;
-    hr = made->build(parsed, options);
+    std::vector<UINT> order;
+    hr = made->build(parsed, options, order);
     if (FAILED(hr)) return hr;
+    if (adj) {
+        // The neighbours were found in the file's face order; the mesh's faces are grouped by
+        // material, so both the faces and the neighbours they name take the mesh's order.
+        std::vector<UINT> position(order.size());
+        for (UINT f = 0; f < order.size(); ++f) position[order[f]] = f;
+        std::vector<DWORD> neighbours(adj->neighbours.size());
+        for (UINT f = 0; f < order.size(); ++f)
+            for (int k = 0; k < 3; ++k) {
+                const DWORD n = adj->neighbours[order[f] * 3 + k];
+                neighbours[f * 3 + k] = n == 0xFFFFFFFFu ? n : position[n];
+            }
+        adj->neighbours = std::move(neighbours);
+    }
 
     ComPtr<real_material_buffer> mats;
     hr = make<real_material_buffer>(mats);

@@ -164,7 +164,8 @@ public:
     HRESULT LoadMeshFromX(const wchar_t* file, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                           D3DXBuffer** materials, LONG* material_count, D3DXMesh** mesh,
                           std::wstring* detail) override {
-        *adjacency = *materials = nullptr;
+        if (adjacency) *adjacency = nullptr;  // asked for or not, as the real loader
+        *materials = nullptr;
         *mesh = nullptr;
         const std::wstring f(file);
         HRESULT hr = enter("LoadMeshFromX", fmt("\"%s\",0x%lX,%s", narrow(f.c_str(), static_cast<UINT>(f.size())).c_str(),
@@ -176,11 +177,11 @@ public:
         ComPtr<D3DXMesh> m;
         ComPtr<D3DXBuffer> adj, mats;
         make<recording_mesh>(m, log_);
-        make<recording_buffer>(adj, log_, 12);
+        if (adjacency) make<recording_buffer>(adj, log_, 12);
         make<recording_materials>(mats, log_, log_->graphics.mesh_materials);
         *material_count = static_cast<LONG>(log_->graphics.mesh_materials.size());
         *mesh = m.Detach();
-        *adjacency = adj.Detach();
+        if (adjacency) *adjacency = adj.Detach();
         *materials = mats.Detach();
         return S_OK;
     }
