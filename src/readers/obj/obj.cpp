@@ -317,28 +317,22 @@ std::uint32_t color_byte(float v) {
   return static_cast<std::uint32_t>(v * 255.0f + 0.5f);
 }
 
-// An open-addressing hash table from three 32-bit numbers to a 32-bit number, sized once for
-// the most keys it will hold; it maps each distinct corner to its engine vertex, and each
-// position of a smoothing group to its computed normal.
+// An open-addressing hash table from three 32-bit numbers to a 32-bit number; it maps each
+// distinct corner to its engine vertex, and each position of a smoothing group to its computed
+// normal. It starts at about the size the distinct keys usually come to and doubles when half
+// full, so that a table much larger than needed does not miss the cache on every lookup.
 class key_table {
  public:
-  explicit key_table(std::size_t most) {
-    std::size_t capacity = 16;
-    while (capacity < most + most / 2) capacity *= 2;
-    slots_.assign(capacity, slot{});
-    mask_ = capacity - 1;
-  }
+  explicit key_table(std::size_t expected) { rehash(std::max<std::size_t>(16, expected * 2)); }
 
   // Returns the value of the key; a new key gets `value`, and added says so.
   std::uint32_t find_or_add(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t value, bool& added) {
-    std::uint64_t h = a * 0x9E3779B97F4A7C15ull + b * 0xC2B2AE3D27D4EB4Full + c * 0x165667B19E3779F9ull;
-    h ^= h >> 31;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 29;
-    for (std::size_t i = static_cast<std::size_t>(h) & mask_;; i = (i + 1) & mask_) {
+    if (2 * (used_ + 1) > slots_.size()) rehash(slots_.size() * 2);
+    for (std::size_t i = home(a, b, c);; i = (i + 1) & mask_) {
       slot& s = slots_[i];
       if (s.value == empty) {
         s = {a, b, c, value};
+        ++used_;
         added = true;
         return value;
       }
@@ -354,8 +348,33 @@ class key_table {
   struct slot {
     std::uint32_t a = 0, b = 0, c = 0, value = empty;
   };
+
+  std::size_t home(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
+    std::uint64_t h = a * 0x9E3779B97F4A7C15ull + b * 0xC2B2AE3D27D4EB4Full + c * 0x165667B19E3779F9ull;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return static_cast<std::size_t>(h) & mask_;
+  }
+
+  void rehash(std::size_t at_least) {
+    std::size_t capacity = 16;
+    while (capacity < at_least) capacity *= 2;
+    std::vector<slot> old(capacity);
+    old.swap(slots_);
+    mask_ = capacity - 1;
+    for (const slot& s : old)
+      if (s.value != empty)
+        for (std::size_t i = home(s.a, s.b, s.c);; i = (i + 1) & mask_)
+          if (slots_[i].value == empty) {
+            slots_[i] = s;
+            break;
+          }
+  }
+
   std::vector<slot> slots_;
   std::size_t mask_ = 0;
+  std::size_t used_ = 0;
 };
 
 // The material of faces without one, or with a name that no library defines: the light grey
@@ -400,7 +419,7 @@ std::array<double, 3> polygon_normal(const std::vector<float>& v, const tinyobj:
   std::array<double, 3> sum{0, 0, 0};
   for (std::size_t i = 0; i < n; ++i) {
     const float* a = &v[3 * static_cast<std::size_t>(corners[i].vertex_index)];
-    const float* b = &v[3 * static_cast<std::size_t>(corners[(i + 1) % n].vertex_index)];
+    const float* b = &v[3 * static_cast<std::size_t>(corners[i + 1 == n ? 0 : i + 1].vertex_index)];
     sum[0] += (static_cast<double>(a[1]) - b[1]) * (static_cast<double>(a[2]) + b[2]);
     sum[1] += (static_cast<double>(a[2]) - b[2]) * (static_cast<double>(a[0]) + b[0]);
     sum[2] += (static_cast<double>(a[0]) - b[0]) * (static_cast<double>(a[1]) + b[1]);
@@ -535,11 +554,12 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
   // group N shares, at each position, the area-weighted sum of the normals of the faces of
   // group N at that position.
   std::vector<std::array<double, 3>> computed;
-  key_table smooth(corners);
-  key_table vertices(corners);
+  // Distinct corners usually come to about as many as the positions.
+  key_table smooth(std::min(corners, nv));
+  key_table vertices(std::min(corners, std::max(nv, nt)));
   std::vector<std::array<std::uint32_t, 3>> keys;  // per engine vertex: position, texcoord + 1, normal
   std::vector<std::uint32_t> ids;                  // the engine vertices of one face
-  std::vector<std::uint32_t> smooth_ids;
+  std::vector<std::uint32_t> smooth_ids;           // the computed normals of one face's corners
   const auto material_count = static_cast<std::uint32_t>(materials.size());
   bool uses_default = materials.empty();
   out.triangles.reserve(triangles);
@@ -556,21 +576,24 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
       if (std::any_of(c, c + n, [](const tinyobj::index_t& i) { return i.normal_index < 0; })) {
         const std::array<double, 3> normal = polygon_normal(attrib.vertices, c, n);
         if (group == 0) {
-          flat = static_cast<std::uint32_t>(nn + computed.size());
+          flat = static_cast<std::uint32_t>(computed.size());
           computed.push_back(normal);
         } else {
           smooth_ids.clear();
           for (std::size_t k = 0; k < n; ++k) {
-            if (c[k].normal_index >= 0) continue;
+            if (c[k].normal_index >= 0) {
+              smooth_ids.push_back(0xFFFFFFFFu);  // a corner with its own normal
+              continue;
+            }
             bool added = false;
             const auto next = static_cast<std::uint32_t>(computed.size());
             const std::uint32_t id =
                 smooth.find_or_add(static_cast<std::uint32_t>(c[k].vertex_index), group, 0, next, added);
             if (added) computed.push_back({0, 0, 0});
             // A position met twice in one polygon takes the polygon's normal once.
-            if (std::find(smooth_ids.begin(), smooth_ids.end(), id) != smooth_ids.end()) continue;
+            if (std::find(smooth_ids.begin(), smooth_ids.end(), id) == smooth_ids.end() || added)
+              for (int j = 0; j < 3; ++j) computed[id][j] += normal[j];
             smooth_ids.push_back(id);
-            for (int j = 0; j < 3; ++j) computed[id][j] += normal[j];
           }
         }
       }
@@ -578,15 +601,10 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
       for (std::size_t k = 0; k < n; ++k) {
         const tinyobj::index_t& i = c[k];
         std::uint32_t normal;
-        if (i.normal_index >= 0) {
+        if (i.normal_index >= 0)
           normal = static_cast<std::uint32_t>(i.normal_index);
-        } else if (group == 0) {
-          normal = flat;
-        } else {
-          bool added = false;
-          normal = static_cast<std::uint32_t>(nn) +
-                   smooth.find_or_add(static_cast<std::uint32_t>(i.vertex_index), group, 0, 0, added);
-        }
+        else
+          normal = static_cast<std::uint32_t>(nn) + (group == 0 ? flat : smooth_ids[k]);
         const std::array<std::uint32_t, 3> key{static_cast<std::uint32_t>(i.vertex_index),
                                                static_cast<std::uint32_t>(i.texcoord_index + 1), normal};
         bool added = false;
