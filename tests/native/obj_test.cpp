@@ -158,10 +158,12 @@ TEST(Obj, FaultsAreRefusedWithTheirLine) {
   }
 }
 
-TEST(Obj, TagLinesAndAMarkAreReadPastAndAFaceBeyond255CornersIsRefused) {
+TEST(Obj, TagsWeightsAndAMarkAreReadPastAndAFaceBeyond255CornersIsRefused) {
   // A UTF-8 mark must not cost the first vertex; the tag line claims the most values that
-  // tinyobjloader takes, which it would allocate for every such line.
-  EXPECT_EQ(read_ok("\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0\nt crease 8192/8192/8192\ng a\nf 1 2 3\n").triangles.size(),
+  // tinyobjloader takes, which it would allocate for every such line; a joint number too large
+  // for an int must not reach its conversion.
+  EXPECT_EQ(read_ok("\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0\nt crease 8192/8192/8192\nvw 1 1e99 1\ng a\nf 1 2 3\n")
+                .triangles.size(),
             1u);
   std::string big = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
   for (int i = 0; i < 256; ++i) big += " 1 2 3";

@@ -4,9 +4,11 @@
 // What tinyobjloader does not do, and is done here:
 // - a first pass over the text (survey) refuses coordinates that are not numbers ("nan", "inf",
 //   "1.#QNAN", which tinyobjloader would read as 0 or as their leading digits), notes vertex
-//   colours, counts faces, lines and points, and finds tag lines ("t"): tinyobjloader gives
-//   each tag up to 3 x 8192 values whatever the line holds and copies all tags into every
-//   group, so a small file of tag lines would take gigabytes; they are turned into comments;
+//   colours, counts faces, lines and points, and finds the lines that the engine has no use
+//   for and tinyobjloader reads unsafely, which are turned into comments: tags ("t"), each of
+//   which it gives up to 3 x 8192 values whatever the line holds, copying all tags into every
+//   group, so that a small file of them would take gigabytes; and skin weights ("vw"), whose
+//   joint numbers it converts to int unchecked, undefined for "1e99" or "nan";
 // - faces are taken as tinyobjloader read them, untriangulated (its triangulation skips faces
 //   with bad indices without a word and reads positions by unchecked indices), every index is
 //   checked here, and each polygon becomes a fan of triangles;
@@ -77,7 +79,7 @@ void for_each_line(const char* p, const char* end, F&& f) {
 
 // The kinds of lines that the reader tells apart, found as tinyobjloader finds them: the
 // keyword after leading blanks, followed by a blank.
-enum class line_kind { other, vertex, normal, texcoord, face, line_or_point, tag, use_material };
+enum class line_kind { other, vertex, normal, texcoord, face, line_or_point, unsafe, use_material };
 
 line_kind kind_of(const char*& p, const char* end) {
   while (p < end && is_space(*p)) ++p;
@@ -89,11 +91,12 @@ line_kind kind_of(const char*& p, const char* end) {
       if (blank_at(1)) return p += 2, line_kind::vertex;
       if (p[1] == 'n' && blank_at(2)) return p += 3, line_kind::normal;
       if (p[1] == 't' && blank_at(2)) return p += 3, line_kind::texcoord;
+      if (p[1] == 'w' && blank_at(2)) return line_kind::unsafe;
       return line_kind::other;
     case 'f': return blank_at(1) ? (p += 2, line_kind::face) : line_kind::other;
     case 'l':
     case 'p': return blank_at(1) ? line_kind::line_or_point : line_kind::other;
-    case 't': return blank_at(1) ? line_kind::tag : line_kind::other;
+    case 't': return blank_at(1) ? line_kind::unsafe : line_kind::other;
     // tinyobjloader takes "usemtl" with no blank after it too, and so does the survey
     case 'u': return n >= 6 && std::memcmp(p, "usemtl", 6) == 0 ? (p += 6, line_kind::use_material) : line_kind::other;
     default: return line_kind::other;
@@ -115,11 +118,10 @@ std::size_t corners_of(const char* p, const char* end) {
 
 // What the first pass learns of the text.
 struct survey {
-  std::size_t faces = 0;          // face lines with three corners or more, which tinyobjloader keeps
-  std::size_t short_faces = 0;    // face lines with fewer, which it drops
+  std::size_t faces = 0;          // face lines (tinyobjloader drops those with fewer than three corners)
   std::size_t lines_points = 0;   // l and p lines, which are not drawn
   bool colours = false;           // some v line has a colour after its coordinates
-  bool tags = false;              // some line is a tag line
+  bool unsafe = false;            // some line is a tag or skin weight line
   std::set<std::string> used;     // the material names that usemtl lines give
 };
 
@@ -166,9 +168,9 @@ bool survey_text(const char* data, const char* end, survey& s, std::string& erro
         if (kind == line_kind::vertex && fields >= 6) s.colours = true;
         break;
       }
-      case line_kind::face: ++(corners_of(p, e) >= 3 ? s.faces : s.short_faces); break;
+      case line_kind::face: ++s.faces; break;
       case line_kind::line_or_point: ++s.lines_points; break;
-      case line_kind::tag: s.tags = true; break;
+      case line_kind::unsafe: s.unsafe = true; break;
       case line_kind::use_material: {
         // The name as tinyobjloader takes it: the first field after the keyword.
         while (p < e && is_space(*p)) ++p;
@@ -458,21 +460,19 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
   survey s;
   if (!survey_text(text, end, s, error)) return false;
   if (s.faces == 0) {
-    error = s.lines_points ? "the file has only lines and points, which are not drawn"
-            : s.short_faces ? "the file has no face with three corners or more"
-                            : "the file has no faces";
+    error = s.lines_points ? "the file has only lines and points, which are not drawn" : "the file has no faces";
     return false;
   }
-  std::vector<char> untagged;
-  if (s.tags) {
-    untagged.assign(text, end);
-    char* base = untagged.data();
-    for_each_line(base, base + untagged.size(), [&](const char* p, const char* e, std::size_t) {
-      if (kind_of(p, e) == line_kind::tag) base[p - base] = '#';
+  std::vector<char> defused;
+  if (s.unsafe) {
+    defused.assign(text, end);
+    char* base = defused.data();
+    for_each_line(base, base + defused.size(), [&](const char* p, const char* e, std::size_t) {
+      if (kind_of(p, e) == line_kind::unsafe) base[p - base] = '#';
       return true;
     });
     text = base;
-    end = base + untagged.size();
+    end = base + defused.size();
   }
 
   tinyobj::attrib_t attrib;
@@ -542,6 +542,10 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
     }
     corners += sum;
   }
+  if (face == 0) {
+    error = "the file has no face with three corners or more";
+    return false;
+  }
   if (corners >= 0xFFFFFFFFu || triangles >= 0xFFFFFFFFu) {
     error = "the file has more face corners than a mesh can index";
     return false;
@@ -554,12 +558,17 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
   // group N shares, at each position, the area-weighted sum of the normals of the faces of
   // group N at that position.
   std::vector<std::array<double, 3>> computed;
-  // Distinct corners usually come to about as many as the positions.
-  key_table smooth(std::min(corners, nv));
-  key_table vertices(std::min(corners, std::max(nv, nt)));
+  // The first key met at each position is found by the position alone, which walks memory in
+  // about the file's order; only the others (a seam of texture coordinates or of normals)
+  // need the hash table, whose lookups miss the cache.
+  constexpr std::uint32_t none = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> first_vertex(nv, none), first_smooth(nv, none);
+  key_table smooth(16);
+  key_table vertices(16);
   std::vector<std::array<std::uint32_t, 3>> keys;  // per engine vertex: position, texcoord + 1, normal
   std::vector<std::uint32_t> ids;                  // the engine vertices of one face
   std::vector<std::uint32_t> smooth_ids;           // the computed normals of one face's corners
+  std::vector<unsigned> smooth_groups;             // per computed normal: its smoothing group (0: flat)
   const auto material_count = static_cast<std::uint32_t>(materials.size());
   bool uses_default = materials.empty();
   out.triangles.reserve(triangles);
@@ -578,6 +587,7 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
         if (group == 0) {
           flat = static_cast<std::uint32_t>(computed.size());
           computed.push_back(normal);
+          smooth_groups.push_back(0);
         } else {
           smooth_ids.clear();
           for (std::size_t k = 0; k < n; ++k) {
@@ -587,8 +597,19 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
             }
             bool added = false;
             const auto next = static_cast<std::uint32_t>(computed.size());
-            const std::uint32_t id =
-                smooth.find_or_add(static_cast<std::uint32_t>(c[k].vertex_index), group, 0, next, added);
+            const auto v = static_cast<std::uint32_t>(c[k].vertex_index);
+            std::uint32_t& first = first_smooth[v];
+            std::uint32_t id;
+            if (first == none) {
+              id = first = next;
+              smooth_groups.push_back(group);
+              added = true;
+            } else if (smooth_groups[first] == group) {
+              id = first;
+            } else {
+              id = smooth.find_or_add(v, group, 0, next, added);
+              if (added) smooth_groups.push_back(group);
+            }
             if (added) computed.push_back({0, 0, 0});
             // A position met twice in one polygon takes the polygon's normal once.
             if (std::find(smooth_ids.begin(), smooth_ids.end(), id) == smooth_ids.end() || added)
@@ -607,9 +628,18 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
           normal = static_cast<std::uint32_t>(nn) + (group == 0 ? flat : smooth_ids[k]);
         const std::array<std::uint32_t, 3> key{static_cast<std::uint32_t>(i.vertex_index),
                                                static_cast<std::uint32_t>(i.texcoord_index + 1), normal};
-        bool added = false;
-        ids.push_back(vertices.find_or_add(key[0], key[1], key[2], static_cast<std::uint32_t>(keys.size()), added));
-        if (added) keys.push_back(key);
+        const auto next = static_cast<std::uint32_t>(keys.size());
+        std::uint32_t& first = first_vertex[key[0]];
+        if (first == none) {
+          ids.push_back(first = next);
+          keys.push_back(key);
+        } else if (keys[first] == key) {
+          ids.push_back(first);
+        } else {
+          bool added = false;
+          ids.push_back(vertices.find_or_add(key[0], key[1], key[2], next, added));
+          if (added) keys.push_back(key);
+        }
       }
       // A fan; OBJ's front faces turn counter-clockwise, the engine's clockwise once Z is
       // negated, so each triangle is taken in the other order.
@@ -674,7 +704,7 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
   if (unknown_count)
     note("no material library defines " + unknown + (unknown_count > 5 ? " and others" : "") +
          ": their faces have the default material");
-  if (s.short_faces) note(std::to_string(s.short_faces) + " faces with fewer than three corners");
+  if (s.faces > face) note(std::to_string(s.faces - face) + " faces with fewer than three corners");
   if (s.lines_points) note(std::to_string(s.lines_points) + " lines and points, which are not drawn");
   out.skipped = std::move(skipped);
   return true;
