@@ -695,10 +695,10 @@ bool parse_obj(const std::uint8_t* data, std::size_t size, const readers::side_f
   auto note = [&](const std::string& what) { skipped += (skipped.empty() ? "" : "; ") + what; };
   std::string unknown;
   std::size_t unknown_count = 0;
+  std::unordered_set<std::string> defined;
+  for (const tinyobj::material_t& m : materials) defined.insert(m.name);
   for (const std::string& name : s.used) {
-    if (name.empty()) continue;
-    if (std::any_of(materials.begin(), materials.end(), [&](const tinyobj::material_t& m) { return m.name == name; }))
-      continue;
+    if (name.empty() || defined.count(name)) continue;
     if (++unknown_count <= 5) unknown += (unknown.empty() ? "'" : ", '") + printable(name) + "'";
   }
   if (unknown_count)
