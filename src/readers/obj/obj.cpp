@@ -22,7 +22,6 @@
 #include <cmath>
 #include <cstring>
 #include <istream>
-#include <limits>
 #include <map>
 #include <new>
 #include <set>
