@@ -231,6 +231,8 @@ TEST(Gltf, MalformedFilesAreRefusedWithTheReason) {
       {"index beyond vertices", file("[{\"mesh\":0}]"), "uses vertex 3 of 3"},
       {"accessor beyond buffer", file("[{\"mesh\":0}]", "\"bufferView\":0,\"byteOffset\":4"), "lie beyond the 36 bytes"},
       {"missing bin", file("[{\"mesh\":0}]", "\"bufferView\":0", "\"missing%20file.bin\""), "missing file.bin"},
+      {"bad base64", file("[{\"mesh\":0}]", "\"bufferView\":0", "\"data:application/octet-stream;base64,@AAA\""),
+       "its base64 is malformed"},
       {"NaN position", file("[{\"mesh\":0}]", "\"bufferView\":0", "$BUFFER", "", nan_blob), "not a finite number"},
       {"infinite world matrix", file("[{\"children\":[1],\"scale\":[1e300,1,1]},{\"mesh\":0,\"scale\":[1e300,1,1]}]"),
        "not finite after its node's transform"},
