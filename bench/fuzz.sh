@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the native fuzz targets (the .x parser, the TGA and DDS readers, the resampler, the glTF
-# reader) and runs
-# each for SECONDS (60 if not given), or until it has made EXECUTIONS executions when that is
-# given, whichever comes first, with the same options, seeds and corpus as their CTest tests.
+# reader) and runs each for SECONDS (60 if not given), or until it has made EXECUTIONS executions
+# when that is given, whichever comes first, with the same options, seeds and corpus as their
+# CTest tests.
 # A target that crashes is started again for the rest of its time, so that one run can find more
 # than one fault. Prints executions, time and rate and crashes per target; the crashing inputs
 # are in build/native/fuzz-artifacts/<target>. Exits with 1 when any target crashed.

@@ -111,9 +111,9 @@ accessor_view::accessor_view(const tinygltf::Model& model, int index, const std:
                         std::to_string(length) + " bytes of bufferView " + std::to_string(a.bufferView));
     data_ = bytes + a.byteOffset;
   } else {
-    if (count_ > zero_fill_limit)
+    if (count_ > zero_fill_limit / elem)
       throw parse_error(name_ + " has no bufferView and claims " + std::to_string(count_) +
-                        " elements, more than the file could describe");
+                        " elements, more bytes than the file holds");
     stride_ = elem;
   }
   if (!a.sparse.isSparse) {

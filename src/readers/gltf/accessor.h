@@ -24,7 +24,7 @@ class accessor_view {
  public:
   // Checks accessor `index` of model and resolves its bytes; `what` names its use in messages
   // (e.g. "POSITION of mesh 0 primitive 1"). An accessor without a bufferView reads as zeros
-  // and may hold at most zero_fill_limit elements, since nothing in the file bounds it otherwise.
+  // and may hold at most zero_fill_limit bytes, since nothing in the file bounds it otherwise.
   accessor_view(const tinygltf::Model& model, int index, const std::string& what, std::size_t zero_fill_limit);
 
   std::size_t count() const { return count_; }

@@ -584,8 +584,13 @@ class builder {
       for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
         primitive_plan plan = plan_of(mesh.primitives[p], "mesh " + std::to_string(in.mesh) + " primitive " + std::to_string(p));
         plan.world = &in.world;
+        // Each count is checked before it is added, so that no sum can overflow.
+        const std::size_t own = plan.normals ? plan.positions->count() : plan.triangles;
+        if (own > max_vertices || plan.triangles > max_triangles)
+          throw parse_error(plan.name + " makes more than " + std::to_string(max_vertices) +
+                            " vertices or triangles, more than this reader takes");
         triangles += plan.triangles;
-        vertices += plan.normals ? plan.positions->count() : 3 * plan.triangles;
+        vertices += plan.normals ? own : 3 * own;
         if (vertices > max_vertices || triangles > max_triangles)
           throw parse_error("the scene's meshes make more than " + std::to_string(max_vertices) +
                             " vertices or triangles, more than this reader takes");
