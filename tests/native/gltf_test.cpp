@@ -230,7 +230,7 @@ TEST(Gltf, MalformedFilesAreRefusedWithTheReason) {
       {"child out of range", file("[{\"children\":[7],\"mesh\":0}]"), "names child 7 of 1"},
       {"index beyond vertices", file("[{\"mesh\":0}]"), "uses vertex 3 of 3"},
       {"accessor beyond buffer", file("[{\"mesh\":0}]", "\"bufferView\":0,\"byteOffset\":4"), "lie beyond the 36 bytes"},
-      {"missing bin", file("[{\"mesh\":0}]", "\"bufferView\":0", "\"missing%20file.bin\""), "missing file.bin"},
+      {"missing bin", file("[{\"mesh\":0}]", "\"bufferView\":0", "\"missing%20file+1.bin\""), "missing file+1.bin"},
       {"bad base64", file("[{\"mesh\":0}]", "\"bufferView\":0", "\"data:application/octet-stream;base64,@AAA\""),
        "its base64 is malformed"},
       {"NaN position", file("[{\"mesh\":0}]", "\"bufferView\":0", "$BUFFER", "", nan_blob), "not a finite number"},

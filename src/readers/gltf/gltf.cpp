@@ -110,8 +110,20 @@ void check_json_depth(const std::uint8_t* p, std::size_t n) {
 // read_file (buffers) and the material table (images) resolve.
 const char placeholder[] = "<data: URI ";
 
-// Replaces each JSON string that is a base64 data: URI (without escapes) with the placeholder
-// "<data: URI N>", N its index in uris, which keeps the URI's text.
+// True when the JSON string starting at text[i] is the value of a "uri" member.
+bool is_uri_value(const char* text, std::size_t i) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (i > 0 && space(text[i - 1])) --i;
+  if (i == 0 || text[i - 1] != ':') return false;
+  --i;
+  while (i > 0 && space(text[i - 1])) --i;
+  return i >= 5 && std::memcmp(text + i - 5, "\"uri\"", 5) == 0;
+}
+
+// Prepares .gltf text for the loader: replaces each JSON string that is a base64 data: URI
+// (without escapes) with the placeholder "<data: URI N>", N its index in uris, which keeps the
+// URI's text; and writes '+' in other URIs as "%2B", since the loader decodes URIs as form
+// fields, '+' as a space.
 std::string without_data_uris(const std::uint8_t* p, std::size_t n, std::vector<std::string_view>& uris) {
   std::string out;
   out.reserve(n);
@@ -126,10 +138,22 @@ std::string without_data_uris(const std::uint8_t* p, std::size_t n, std::vector<
     }
     if (text[i] != '"') continue;
     in_string = true;
-    if (n - i < 6 || std::memcmp(text + i + 1, "data:", 5) != 0) continue;
     std::size_t end = i + 1;
     while (end < n && text[end] != '"' && text[end] != '\\') ++end;
     if (end == n || text[end] != '"') continue;
+    if (end - i - 1 < 5 || std::memcmp(text + i + 1, "data:", 5) != 0) {
+      if (std::memchr(text + i + 1, '+', end - i - 1) != nullptr && is_uri_value(text, i)) {
+        out.append(text + copied, i + 1 - copied);
+        for (std::size_t k = i + 1; k < end; ++k) {
+          if (text[k] == '+') out += "%2B";
+          else out += text[k];
+        }
+        copied = end;
+        i = end;
+        in_string = false;
+      }
+      continue;
+    }
     const std::string_view uri(text + i + 1, end - i - 1);
     const std::size_t comma = uri.find(',');
     if (comma == std::string_view::npos || comma < 7 || uri.substr(comma - 7, 7) != ";base64") continue;
