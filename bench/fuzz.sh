@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the native fuzz targets (the .x parser, the TGA and DDS readers, the OBJ reader, the
-# resampler) and runs each for SECONDS (60 if not given), or until it has made EXECUTIONS
+# Builds the native fuzz targets (the .x parser, the TGA and DDS readers, the resampler, the glTF
+# and OBJ readers) and runs each for SECONDS (60 if not given), or until it has made EXECUTIONS
 # executions when that is given, whichever comes first, with the same options, seeds and corpus
 # as their CTest tests.
 # A target that crashes is started again for the rest of its time, so that one run can find more
@@ -21,7 +21,7 @@ build=${BUILD_DIR:-$root/build}/native
 max_crashes=10  # per target: a fault that every start hits again would otherwise loop
 
 cmake -S "$root/tests/native" -B "$build" >/dev/null
-cmake --build "$build" -j"${JOBS:-$(nproc)}" --target xfile_fuzz tga_fuzz dds_fuzz obj_fuzz resample_fuzz >/dev/null
+cmake --build "$build" -j"${JOBS:-$(nproc)}" --target xfile_fuzz tga_fuzz dds_fuzz resample_fuzz gltf_fuzz obj_fuzz >/dev/null
 
 # The fuzz tests' command lines as CTest knows them, one a line, arguments separated by 0x1f.
 commands=$(cd "$build" && ctest --show-only=json-v1 | python3 -c '

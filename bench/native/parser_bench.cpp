@@ -25,6 +25,12 @@
 //
 // Reads IN with the Open Asset Import Library and writes it as text .x with its exporter, as
 // the files that other programs write with it (the scaling benchmark's "assimp" files).
+//
+//   parser_bench --gltf [SIDE [repetitions]]
+//
+// Our glTF reader against the library's glTF 2.0 importer on grids of SIDE x SIDE vertices
+// (512 if not given) with normals and texture coordinates, made in memory as a .glb and as a
+// .gltf with its buffer in a data: URI: median time, MB/s of each and the ratio.
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
@@ -44,6 +50,7 @@
 #include <unistd.h>
 
 #include "readers/obj/obj.h"
+#include "readers/gltf/gltf.h"
 #include "readers/xfile/xfile.h"
 
 namespace {
@@ -313,6 +320,116 @@ int run_obj(int repetitions) {
     return failures ? 1 : 0;
 }
 
+// A grid of side x side vertices in the XY plane, as two triangles per cell with 32-bit indices,
+// with normals and texture coordinates: the glTF document and its buffer.
+std::pair<std::string, std::vector<std::uint8_t>> grid(int side, const std::string& buffer_uri) {
+    std::vector<float> vertices;  // position, normal, texture coordinate: 8 floats
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const float u = static_cast<float>(x) / (side - 1), v = static_cast<float>(y) / (side - 1);
+            vertices.insert(vertices.end(), {u, v, 0.1f * u * v, 0, 0, 1, u, 1 - v});
+        }
+    std::vector<std::uint32_t> indices;
+    for (int y = 0; y + 1 < side; ++y)
+        for (int x = 0; x + 1 < side; ++x) {
+            const std::uint32_t a = y * side + x, b = a + 1, c = a + side, d = c + 1;
+            indices.insert(indices.end(), {a, b, d, a, d, c});
+        }
+    std::vector<std::uint8_t> bin(vertices.size() * 4 + indices.size() * 4);
+    std::memcpy(bin.data(), vertices.data(), vertices.size() * 4);
+    std::memcpy(bin.data() + vertices.size() * 4, indices.data(), indices.size() * 4);
+    const std::size_t n = static_cast<std::size_t>(side) * side, vbytes = vertices.size() * 4;
+    auto num = [](std::size_t v) { return std::to_string(v); };
+    std::string json = "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0]}],"
+        "\"nodes\":[{\"mesh\":0}],\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1,"
+        "\"TEXCOORD_0\":2},\"indices\":3}]}],\"accessors\":["
+        "{\"bufferView\":0,\"componentType\":5126,\"count\":" + num(n) + ",\"type\":\"VEC3\",\"min\":[0,0,0],\"max\":[1,1,0.1]},"
+        "{\"bufferView\":0,\"byteOffset\":12,\"componentType\":5126,\"count\":" + num(n) + ",\"type\":\"VEC3\"},"
+        "{\"bufferView\":0,\"byteOffset\":24,\"componentType\":5126,\"count\":" + num(n) + ",\"type\":\"VEC2\"},"
+        "{\"bufferView\":1,\"componentType\":5125,\"count\":" + num(indices.size()) + ",\"type\":\"SCALAR\"}],"
+        "\"bufferViews\":[{\"buffer\":0,\"byteLength\":" + num(vbytes) + ",\"byteStride\":32},"
+        "{\"buffer\":0,\"byteOffset\":" + num(vbytes) + ",\"byteLength\":" + num(indices.size() * 4) + "}],"
+        "\"buffers\":[{" + buffer_uri + "\"byteLength\":" + num(bin.size()) + "}]}";
+    return {json, bin};
+}
+
+std::vector<std::uint8_t> grid_glb(int side) {
+    auto [json, bin] = grid(side, "");
+    json.append((4 - json.size() % 4) % 4, ' ');
+    std::vector<std::uint8_t> out;
+    auto u32 = [&](std::uint32_t v) { out.insert(out.end(), reinterpret_cast<std::uint8_t*>(&v), reinterpret_cast<std::uint8_t*>(&v) + 4); };
+    out.insert(out.end(), {'g', 'l', 'T', 'F'});
+    u32(2);
+    u32(static_cast<std::uint32_t>(28 + json.size() + bin.size()));
+    u32(static_cast<std::uint32_t>(json.size()));
+    out.insert(out.end(), {'J', 'S', 'O', 'N'});
+    out.insert(out.end(), json.begin(), json.end());
+    u32(static_cast<std::uint32_t>(bin.size()));
+    out.insert(out.end(), {'B', 'I', 'N', 0});
+    out.insert(out.end(), bin.begin(), bin.end());
+    return out;
+}
+
+std::vector<std::uint8_t> grid_gltf(int side) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::vector<std::uint8_t> bin = grid(side, "").second;
+    std::string b64;
+    for (std::size_t i = 0; i < bin.size(); i += 3) {
+        const std::uint32_t v = bin[i] << 16 | (i + 1 < bin.size() ? bin[i + 1] << 8 : 0) | (i + 2 < bin.size() ? bin[i + 2] : 0);
+        for (std::size_t k = 0; k < 4; ++k) b64 += i + k <= bin.size() ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    const std::string json = grid(side, "\"uri\":\"data:application/octet-stream;base64," + b64 + "\",").first;
+    return std::vector<std::uint8_t>(json.begin(), json.end());
+}
+
+// --gltf: both readers on the generated grids, as described at the top.
+int run_gltf(int side, int repetitions) {
+    using clock = std::chrono::steady_clock;
+    const readers::side_files no_files = [](const std::string& name, std::vector<std::uint8_t>&, std::string& error) {
+        error = "no file " + name;
+        return false;
+    };
+    std::printf("%-10s %10s %9s %9s %12s %12s %8s\n", "file", "bytes", "ours ms", "assimp ms", "ours MB/s", "assimp MB/s",
+                "ratio");
+    int failures = 0;
+    for (const bool binary : {true, false}) {
+        const std::vector<std::uint8_t> bytes = binary ? grid_glb(side) : grid_gltf(side);
+        std::vector<double> ours_times, theirs_times;
+        bool ok = true;
+        std::size_t triangles = 0;
+        for (int i = 0; i < repetitions && ok; ++i) {
+            auto start = clock::now();
+            readers::mesh m;
+            std::string error;
+            ok = gltf::parse(bytes.data(), bytes.size(), binary, no_files, m, error);
+            ours_times.push_back(std::chrono::duration<double>(clock::now() - start).count());
+            if (!ok) std::fprintf(stderr, "ours: %s\n", error.c_str());
+            triangles = m.triangles.size();
+            start = clock::now();
+            Assimp::Importer importer;
+            const aiScene* scene =
+                importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_Triangulate, binary ? "glb" : "gltf");
+            theirs_times.push_back(std::chrono::duration<double>(clock::now() - start).count());
+            if (!scene || scene->mNumMeshes != 1 || scene->mMeshes[0]->mNumFaces != triangles) {
+                std::fprintf(stderr, "assimp: %s\n", scene ? "a different mesh" : importer.GetErrorString());
+                ok = false;
+            }
+        }
+        const char* name = binary ? "grid.glb" : "grid.gltf";
+        if (!ok) {
+            std::printf("%-10s %10zu   not read by both\n", name, bytes.size());
+            ++failures;
+            continue;
+        }
+        const double o = median(ours_times), t = median(theirs_times), size = static_cast<double>(bytes.size());
+        std::printf("%-10s %10zu %9.1f %9.1f %12.1f %12.1f %8.2f\n", name, bytes.size(), o * 1e3, t * 1e3, size / o / 1e6,
+                    size / t / 1e6, t / o);
+    }
+    std::printf("(%d x %d vertices, %d triangles; times: median of %d; ratio: assimp's time over ours, above 1 "
+                "ours is faster)\n", side, side, 2 * (side - 1) * (side - 1), repetitions);
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -327,6 +444,8 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::string(argv[1]) == "--peak") return print_peak(argv[2], argv[3]);
     if (argc >= 2 && std::string(argv[1]) == "--obj") return run_obj(argc > 2 ? std::max(1, std::atoi(argv[2])) : 5);
+    if (argc >= 2 && std::string(argv[1]) == "--gltf")
+        return run_gltf(argc > 2 ? std::max(2, std::atoi(argv[2])) : 512, argc > 3 ? std::max(1, std::atoi(argv[3])) : 10);
     if (argc >= 3 && std::string(argv[1]) == "--scaling")
         return run_scaling(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
     std::vector<std::string> folders(argv + 1, argv + argc);
