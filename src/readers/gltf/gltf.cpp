@@ -606,6 +606,9 @@ class builder {
     for (const instance& in : instances) {
       const tinygltf::Mesh& mesh = model_.meshes[static_cast<std::size_t>(in.mesh)];
       for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
+        // Empty primitives add no triangles but cost a plan each, and instancing multiplies them.
+        if (plans.size() >= max_triangles)
+          throw parse_error("the scene draws more than " + std::to_string(max_triangles) + " primitives");
         primitive_plan plan = plan_of(mesh.primitives[p], "mesh " + std::to_string(in.mesh) + " primitive " + std::to_string(p));
         plan.world = &in.world;
         // Each count is checked before it is added, so that no sum can overflow.
