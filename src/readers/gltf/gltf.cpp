@@ -48,6 +48,8 @@ namespace {
 // file name far more geometry than it holds, and a 32-bit process could not hold much more.
 constexpr std::size_t max_vertices = std::size_t{1} << 24;
 constexpr std::size_t max_triangles = std::size_t{1} << 24;
+// Primitives drawn, counting each node's instance: a million already makes a mesh no one draws.
+constexpr std::size_t max_primitives = std::size_t{1} << 20;
 // JSON nested deeper than this is refused before parsing: the loader reads "extras" recursively.
 constexpr int max_json_depth = 64;
 
@@ -606,6 +608,9 @@ class builder {
     for (const instance& in : instances) {
       const tinygltf::Mesh& mesh = model_.meshes[static_cast<std::size_t>(in.mesh)];
       for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
+        // Empty primitives add no triangles but cost a plan each, and instancing multiplies them.
+        if (plans.size() >= max_primitives)
+          throw parse_error("the scene draws more than " + std::to_string(max_primitives) + " primitives");
         primitive_plan plan = plan_of(mesh.primitives[p], "mesh " + std::to_string(in.mesh) + " primitive " + std::to_string(p));
         plan.world = &in.world;
         // Each count is checked before it is added, so that no sum can overflow.
