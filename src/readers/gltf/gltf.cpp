@@ -35,9 +35,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <new>
 #include <string_view>
+#include <tuple>
 
 #include "readers/gltf/accessor.h"
 
@@ -722,12 +724,18 @@ class builder {
     // Mirrored by the Z flip, so reversed, unless the node mirrors it back.
     const bool reverse = det >= 0;
 
-    positions_.resize(n * 3);
-    plan.positions->read_floats(positions_.data());
+    // Primitives of one instance that share their vertex accessors (one per material, as
+    // exporters write a mesh) share their vertices too, as they do in the file.
+    const vertex_set key{plan.positions, plan.normals, plan.texcoords, plan.colors, plan.world};
+    const auto known = plan.normals ? emitted_.find(key) : emitted_.end();
+    const bool shared = known != emitted_.end();
+
+    positions_.resize(shared ? 0 : n * 3);
+    if (!shared) plan.positions->read_floats(positions_.data());
     // In engine space: world transform, then Z negated.
     std::vector<std::array<float, 3>>& moved = moved_;
-    moved.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    moved.resize(shared ? 0 : n);
+    for (std::size_t i = 0; i < moved.size(); ++i) {
       const double x = positions_[3 * i], y = positions_[3 * i + 1], z = positions_[3 * i + 2];
       moved[i] = {static_cast<float>(m[0] * x + m[4] * y + m[8] * z + m[12]),
                   static_cast<float>(m[1] * x + m[5] * y + m[9] * z + m[13]),
@@ -781,8 +789,18 @@ class builder {
       return alpha << 24 | color_byte(c[0]) << 16 | color_byte(c[1]) << 8 | color_byte(c[2]);
     };
 
+    if (shared) {
+      for (const auto& t : triangles_) {
+        out_.triangles.push_back({static_cast<std::uint32_t>(known->second + t[0]),
+                                  static_cast<std::uint32_t>(known->second + t[1]),
+                                  static_cast<std::uint32_t>(known->second + t[2])});
+        out_.attributes.push_back(plan.material);
+      }
+      return;
+    }
     if (plan.normals) {
       // Shared vertices with the file's normals.
+      emitted_.emplace(key, first);
       normals_.resize(n * 3);
       plan.normals->read_floats(normals_.data());
       out_.positions.insert(out_.positions.end(), moved.begin(), moved.end());
@@ -834,6 +852,10 @@ class builder {
   readers::mesh& out_;
   material_table materials_;
   std::vector<std::unique_ptr<accessor_view>> views_;  // each accessor checked once, however often used
+  // The first vertex of each set of vertices already emitted with the file's normals.
+  using vertex_set = std::tuple<const accessor_view*, const accessor_view*, const accessor_view*, const accessor_view*,
+                                const mat4*>;
+  std::map<vertex_set, std::size_t> emitted_;
   std::vector<float> positions_, normals_;
   std::vector<std::array<float, 3>> moved_;
   std::vector<std::uint32_t> indices_;
