@@ -103,9 +103,9 @@ wine32_installed() {
 }
 
 # The architecture the demo and the benchmarks use: the primary 32-bit engine where it runs
-# natively, the 64-bit one otherwise.
+# natively (and Wine's 32-bit side is installed), the 64-bit one otherwise.
 client_arch() {
-  if [ "${DX8ENGINE_HOST32:-}" = native ]; then echo i686; else echo x86_64; fi
+  if [ "${DX8ENGINE_HOST32:-}" = native ] && wine32_installed; then echo i686; else echo x86_64; fi
 }
 
 # The loader, regsvr32 and script host of one architecture's programs.
