@@ -4,7 +4,7 @@
     check_archive.py ARCHIVE ARCH DEBUG-FILE
 
 The archive holds exactly the expected files under one folder; the DLL is a Windows DLL of
-ARCH (PE machine field), without debug sections (objdump -h), under 1 MB, and names its debug
+ARCH (PE machine field), without debug sections (objdump -h), under 3 MB, and names its debug
 file, which holds the debug information; the type library is one for ARCH's system; the
 assembly manifest describes the DLL's three classes for ARCH, and the sample's application
 manifest depends on exactly that assembly; the header includes only system headers; the member
@@ -24,7 +24,9 @@ MACHINE = {"i686": 0x014C, "x86_64": 0x8664}
 SYSKIND = {"i686": 1, "x86_64": 3}  # SYS_WIN32, SYS_WIN64 in a type library's header
 MANIFEST_ARCH = {"i686": "x86", "x86_64": "amd64"}
 ASM = "{urn:schemas-microsoft-com:asm.v1}"
-LIMIT = 1024 * 1024
+# The glTF and OBJ readers compile in Debian's tinygltf, nlohmann-json and tinyobjloader, with
+# the C++ streams they read through: some 1 MB of the 2 MB an optimised DLL has.
+LIMIT = 3 * 1024 * 1024
 
 failures = 0
 
@@ -80,7 +82,7 @@ def main():
             names_ = sections(objdump, dll)
             check(not [s for s in names_ if s.startswith(".debug")], f"dx8engine.dll has no debug sections ({' '.join(names_)})")
             check(".gnu_debuglink" in names_, "dx8engine.dll names its debug file")
-            check(len(data) < LIMIT, f"dx8engine.dll is under 1 MB ({len(data)} bytes)")
+            check(len(data) < LIMIT, f"dx8engine.dll is under 3 MB ({len(data)} bytes)")
             check(".debug_info" in sections(objdump, debug_file), f"{debug_file.name} holds the debug information")
 
             tlb = (base / "dx8engine.tlb").read_bytes()
