@@ -180,19 +180,12 @@ std::vector<DWORD> adjacency_of(const readers::mesh& m) {
     return out;
 }
 
-std::wstring widen(const std::string& s) {
+// Text of the model files: .x files spell names in the ANSI code page, glTF and OBJ in UTF-8.
+std::wstring widen(const std::string& s, UINT code_page = CP_ACP) {
     if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    int n = MultiByteToWideChar(code_page, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-std::wstring widen_utf8(const std::string& s) {
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    MultiByteToWideChar(code_page, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
     return w;
 }
 
@@ -213,7 +206,7 @@ std::wstring folder_of(const std::wstring& file) {
 // A file that a glTF or OBJ file names relative to its own folder, as a Windows file name.
 // Such names are UTF-8 and separate their parts with '/'.
 std::wstring beside(const std::wstring& model_file, const std::string& name) {
-    std::wstring w = widen_utf8(name);
+    std::wstring w = widen(name, CP_UTF8);
     std::replace(w.begin(), w.end(), L'/', L'\\');
     return folder_of(model_file) + w;
 }
@@ -260,7 +253,7 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
         };
         std::string error;
         if (!readers::read(bytes.data(), bytes.size(), narrow_utf8(model_file), side, parsed, error)) {
-            if (detail) *detail = widen_utf8(error);
+            if (detail) *detail = widen(error, CP_UTF8);
             return static_cast<HRESULT>(0x88760B59);  // D3DXERR_INVALIDDATA
         }
     }
@@ -307,11 +300,11 @@ HRESULT load_real_mesh(const wchar_t* file, DWORD options, Direct3DDevice8* devi
                 mats->textures.push_back(widen(m.texture));
                 break;
             case readers::texture_origin::model_folder:
-                mats->textures.push_back(widen_utf8(m.texture));
+                mats->textures.push_back(widen(m.texture, CP_UTF8));
                 if (!m.texture.empty()) source.file = beside(model_file, m.texture);
                 break;
             case readers::texture_origin::embedded:
-                mats->textures.push_back(widen_utf8(m.texture));
+                mats->textures.push_back(widen(m.texture, CP_UTF8));
                 source.image = m.image;
                 break;
         }

@@ -359,17 +359,34 @@ protected:
         ASSERT_EQ(S_OK, g->light_create_directional(&px, &py, &pz, &dx, &dy, &dz, &one, &one, &one, &range, &on));
     }
 
-    // The model drawn on a black frame, read back.
-    std::vector<DWORD> frame_with_model() {
+    // A model (the fixture's, unless told) drawn on a black frame, read back.
+    std::vector<DWORD> frame_with_model(SHORT model = 0) {
         for (int i = 0; i < frames_per_picture; ++i) {
             EXPECT_EQ(S_OK, g->scene_begin());
-            SHORT first = 0;
-            EXPECT_EQ(S_OK, g->model_draw(&first));
+            EXPECT_EQ(S_OK, g->model_draw(&model));
             EXPECT_EQ(S_OK, g->scene_end());
             client_window::pump();
         }
         return read_client(win.hwnd);
     }
+
+    // Loads file from the folder that environment variable names into the next slot, places
+    // it at the origin and moves the fixture's model away; returns the slot.
+    SHORT load_at_origin(const char* variable, const wchar_t* file) {
+        BSTR folder = SysAllocString(folder_of(variable).c_str()), name = SysAllocString(file);
+        HRESULT hr = g->model_load(&folder, &name);
+        const std::wstring why = FAILED(hr) ? last_error_description() : L"";
+        SysFreeString(folder);
+        SysFreeString(name);
+        EXPECT_EQ(S_OK, hr) << "loading " << std::string(file, file + wcslen(file)) << " from " << getenv(variable)
+                            << ": " << std::string(why.begin(), why.end());
+        SHORT first = 0, slot = next_slot_++;
+        float zero = 0, away = 1000;
+        EXPECT_EQ(S_OK, g->model_move(&first, &away, &zero, &zero));
+        EXPECT_EQ(S_OK, g->model_move(&slot, &zero, &zero, &zero));
+        return slot;
+    }
+    SHORT next_slot_ = 1;  // slot 0 holds the fixture's model
 
     struct summary {
         int lit = 0;            // pixels that are not black
@@ -474,23 +491,6 @@ TEST_F(ModelClient, EachMeshDrawsItsOwnBuffersWhateverWasDrawnBefore) {
     EXPECT_EQ(model_alone, picture({{model, true}, {cube, false}, {model, false}, {text, true}}));
 }
 
-// Loads file from the folder that environment variable names into slot, the next free one,
-// places it at the origin and moves the fixture's model away; returns the slot.
-SHORT load_at_origin(iface::_dxgraphics* g, const char* variable, const wchar_t* file, SHORT slot) {
-    BSTR folder = SysAllocString(folder_of(variable).c_str()), name = SysAllocString(file);
-    HRESULT hr = g->model_load(&folder, &name);
-    const std::wstring why = FAILED(hr) ? last_error_description() : L"";
-    SysFreeString(folder);
-    SysFreeString(name);
-    EXPECT_EQ(S_OK, hr) << "loading " << std::string(file, file + wcslen(file)) << " from " << getenv(variable)
-                        << ": " << std::string(why.begin(), why.end());
-    SHORT first = 0;
-    float zero = 0, away = 1000;
-    EXPECT_EQ(S_OK, g->model_move(&first, &away, &zero, &zero));
-    EXPECT_EQ(S_OK, g->model_move(&slot, &zero, &zero, &zero));
-    return slot;
-}
-
 // A cube with a colour per face, in OBJ, exported to .x by assimp (`assimp export -gn`) and its
 // normals turned outward by tools/fix_assimp_x.py, as docs/models.md once had users do, and
 // loaded as it was written: both show, lit, the face that faced a right-handed viewer, in its
@@ -499,17 +499,9 @@ TEST_F(ModelClient, AModelExportedByAssimpShowsLitInItsOwnColours) {
     if (!getenv("ASSIMP_MODELS") || !*getenv("ASSIMP_MODELS"))
         GTEST_SKIP() << "the assimp command is not installed (scripts/setup.sh installs assimp-utils), "
                         "so the build exported no model to load";
-    SHORT slot = 1;  // slot 0 holds the fixture's model
     for (const wchar_t* file : {L"coloured_cube.x", L"coloured_cube.obj", L"coloured_cube.gltf", L"coloured_cube.glb"}) {
         SCOPED_TRACE(std::string(file, file + wcslen(file)));
-        SHORT cube = load_at_origin(g.Get(), "ASSIMP_MODELS", file, slot++);
-        for (int i = 0; i < frames_per_picture; ++i) {
-            EXPECT_EQ(S_OK, g->scene_begin());
-            EXPECT_EQ(S_OK, g->model_draw(&cube));
-            EXPECT_EQ(S_OK, g->scene_end());
-            client_window::pump();
-        }
-        auto s = summarise(read_client(win.hwnd));
+        auto s = summarise(frame_with_model(load_at_origin("ASSIMP_MODELS", file)));
         EXPECT_GT(s.lit, 50000) << "the face towards the camera fills the middle of the window";
         EXPECT_EQ(0, s.corners_lit);
         // Normals pointing inwards would leave the face black; the axes not turned, the red face
@@ -535,21 +527,14 @@ TEST_F(ModelClient, GltfAndObjFilesShowTheirFacesLitTexturedAndTheRightWayRound)
         int red, green, blue;  // the face's colour: each channel high or low
     };
     const view views[] = {{0, 0, -5, "front", 0, 1, 0}, {5, 0, 0, "right", 0, 0, 1}};
-    SHORT slot = 1;
     for (const wchar_t* file : {L"faces.gltf", L"faces.glb", L"faces.obj"}) {
-        SHORT cube = load_at_origin(g.Get(), "FACES_MODELS", file, slot++);
+        SHORT cube = load_at_origin("FACES_MODELS", file);
         for (const view& v : views) {
             SCOPED_TRACE(std::string(file, file + wcslen(file)) + ", " + v.face);
             float x = v.x, y = v.y, z = v.z, at = 0;
             ASSERT_EQ(S_OK, g->camera_position(&x, &y, &z));
             ASSERT_EQ(S_OK, g->camera_lookat(&at, &at, &at));
-            for (int i = 0; i < frames_per_picture; ++i) {
-                EXPECT_EQ(S_OK, g->scene_begin());
-                EXPECT_EQ(S_OK, g->model_draw(&cube));
-                EXPECT_EQ(S_OK, g->scene_end());
-                client_window::pump();
-            }
-            auto s = summarise(read_client(win.hwnd));
+            auto s = summarise(frame_with_model(cube));
             EXPECT_GT(s.lit, 40000) << "the face towards the camera fills the middle of the window";
             const double channel[] = {s.red, s.green, s.blue};
             const int wanted[] = {v.red, v.green, v.blue};
@@ -570,17 +555,9 @@ TEST_F(ModelClient, FilesAssimpWroteFromAXFileShowWhatTheXFileShows) {
     ASSERT_EQ(S_OK, g->camera_position(&x, &y, &z));
     ASSERT_EQ(S_OK, g->camera_lookat(&at, &at, &at));
     std::vector<DWORD> reference;
-    SHORT slot = 1;
     for (const wchar_t* file : {L"crate.x", L"assimp_crate.gltf", L"assimp_crate.glb", L"assimp_crate.obj"}) {
         SCOPED_TRACE(std::string(file, file + wcslen(file)));
-        SHORT crate = load_at_origin(g.Get(), "ASSIMP_MODELS", file, slot++);
-        for (int i = 0; i < frames_per_picture; ++i) {
-            EXPECT_EQ(S_OK, g->scene_begin());
-            EXPECT_EQ(S_OK, g->model_draw(&crate));
-            EXPECT_EQ(S_OK, g->scene_end());
-            client_window::pump();
-        }
-        auto picture = read_client(win.hwnd);
+        auto picture = frame_with_model(load_at_origin("ASSIMP_MODELS", file));
         if (reference.empty()) {
             reference = picture;
             EXPECT_GT(summarise(picture).lit, 20000);

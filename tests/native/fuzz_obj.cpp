@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_mesh.h"
 #include "readers/obj/obj.h"
 
 namespace {
@@ -30,21 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   readers::mesh m;
   std::string error;
-  if (!obj::parse(data, size, files, m, error)) {
-    if (error.empty()) __builtin_trap();  // every refusal must say why
-    return 0;
-  }
-  const std::size_t n = m.positions.size();
-  if (m.normals.size() != n || (!m.texcoords.empty() && m.texcoords.size() != n) ||
-      (!m.colors.empty() && m.colors.size() != n) || m.attributes.size() != m.triangles.size() || m.materials.empty() ||
-      m.triangles.empty())
-    __builtin_trap();
-  for (std::size_t i = 0; i < n; ++i)
+  const bool read = obj::parse(data, size, files, m, error);
+  check_read(read, error, m, true);
+  if (!read) return 0;
+  if (m.triangles.empty()) __builtin_trap();
+  for (std::size_t i = 0; i < m.positions.size(); ++i)
     if (!finite(m.positions[i]) || !finite(m.normals[i])) __builtin_trap();
-  for (const auto& t : m.triangles)
-    for (std::uint32_t v : t)
-      if (v >= n) __builtin_trap();
-  for (std::uint32_t a : m.attributes)
-    if (a >= m.materials.size()) __builtin_trap();
   return 0;
 }
