@@ -5,17 +5,14 @@ model_load reads besides .x, each as its own format has it:
     make_faces.py OUTPUT_FOLDER
 
 faces.gltf             the image a PNG in a data: URI, the buffer too
-faces.glb              the image a PNG in the binary chunk, named by a buffer view
 faces.obj              with materials/faces.mtl, whose map_Kd names materials/faces.png
 
 Seen by the engine's default camera, from -z towards +z, the face in front is green (glTF's and
 OBJ's front, their +z side); seen from +x, the face is blue; a model mirrored in x would show
 yellow there instead.
 """
-import base64
 import json
 import os
-import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'samples', 'assets'))
@@ -54,24 +51,6 @@ def cube():
     return positions, normals, texcoords, triangles
 
 
-def glb(doc, image):
-    """The same document as a binary glTF: its buffer in the BIN chunk, the image in a buffer
-    view of its own."""
-    blob = bytearray(base64.b64decode(doc['buffers'][0]['uri'].split(',', 1)[1]))
-    while len(blob) % 4:
-        blob.append(0)
-    doc['bufferViews'].append({'buffer': 0, 'byteOffset': len(blob), 'byteLength': len(image)})
-    blob += image
-    while len(blob) % 4:
-        blob.append(0)
-    doc['images'] = [{'bufferView': len(doc['bufferViews']) - 1, 'mimeType': 'image/png'}]
-    doc['buffers'] = [{'byteLength': len(blob)}]
-    text = json.dumps(doc).encode()
-    text += b' ' * (-len(text) % 4)
-    body = struct.pack('<I4s', len(text), b'JSON') + text + struct.pack('<I4s', len(blob), b'BIN\0') + blob
-    return struct.pack('<4sII', b'glTF', 2, 12 + len(body)) + body
-
-
 def write_obj(folder, positions, normals, texcoords, triangles):
     """OBJ's right-handed axes: z negated, counter-clockwise faces, v counted from the bottom."""
     os.makedirs(os.path.join(folder, 'materials'), exist_ok=True)
@@ -95,8 +74,6 @@ def main():
     doc = make_scene.gltf('faces', *cube(), white, image)
     with open(os.path.join(folder, 'faces.gltf'), 'w') as f:
         json.dump(doc, f)
-    with open(os.path.join(folder, 'faces.glb'), 'wb') as f:
-        f.write(glb(doc, image))
     write_obj(folder, *cube())
     with open(os.path.join(folder, 'materials', 'faces.png'), 'wb') as f:
         f.write(image)
