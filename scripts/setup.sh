@@ -52,14 +52,24 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
   updated=
 fi
+
+# A mirror mid-sync can leave the 32-bit lists behind the 64-bit ones, so that libraries both
+# architectures share have no matching 32-bit version; then the versions both lists offer are
+# chosen. If even that fails, the tests take the path of a machine without 32-bit programs
+# and say why.
+install32() {
+  local twins
+  install "$@" && return
+  echo "setup: choosing library versions that both architectures' lists offer."
+  twins=$(python3 "$(dirname "$0")/apt_twins.py" "$@") && install --allow-downgrades $twins
+}
+
 mapfile -t missing < <(missing_of "${packages32[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$DX8ENGINE_HOST32" = native ]; then
-    # A mirror mid-sync can leave the 32-bit lists behind the 64-bit ones for a while; the
-    # tests then take the path of a machine without 32-bit programs and say why.
-    install "${missing[@]}" || echo "setup: Wine's 32-bit side did not install; the 32-bit suite will not run."
+    install32 "${missing[@]}" || echo "setup: Wine's 32-bit side did not install; the 32-bit suite will not run."
   elif why=$(emulation_start); then
-    install "${missing[@]}" || echo "setup: Wine's 32-bit side did not install; the 32-bit smoke will not run."
+    install32 "${missing[@]}" || echo "setup: Wine's 32-bit side did not install; the 32-bit smoke will not run."
     emulation_stop
   else
     echo "setup: Wine's 32-bit side is not installed: $why."
