@@ -112,8 +112,12 @@ client_arch() {
 loader_of() { if [ "$1" = i686 ]; then echo "$wine32"; else echo "$wine64"; fi; }
 system_dir_of() { if [ "$1" = i686 ]; then echo 'c:\windows\syswow64'; else echo 'c:\windows\system32'; fi; }
 
-# Creates the private Wine prefix if it is not there yet.
+# Creates the private Wine prefix if it is not there yet, or anew if it was made before Wine's
+# 32-bit side was installed (it then lacks the 32-bit system folder).
 ensure_prefix() {
+  if wine32_installed && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     "$wine64" wineboot -i >/dev/null 2>&1 || true

@@ -15,6 +15,10 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 python3 -m zipfile -e "$archive" "$work"
 pkg=$work/$(basename "$archive" .zip)
 
+# A prefix kept from before Wine's 32-bit side was installed has no 32-bit system folder.
+if [ "$arch" = i686 ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   "$loader" wineboot -i >/dev/null 2>&1 </dev/null || true
