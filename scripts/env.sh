@@ -120,7 +120,7 @@ ensure_prefix() {
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    "$wine64" wineboot -i >/dev/null 2>&1 || true
+    "$wine64" wineboot -i >/dev/null 2>&1 </dev/null || true
     wineserver -w
   fi
 }

@@ -6,6 +6,7 @@
 # application manifest as a file beside it, and, as a control, without any manifest.
 #   regfree.sh PACKAGE-DIR ARCH CXX WINDRES CLIENT.cpp PREFIX      (REGSVR32 names the loader first)
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/env.sh"
 package_dir=$1 arch=$2 cxx=$3 windres=$4 client=$5
 export WINEPREFIX=$6
 loader=${REGSVR32%% *}
@@ -15,15 +16,7 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 python3 -m zipfile -e "$archive" "$work"
 pkg=$work/$(basename "$archive" .zip)
 
-# A prefix kept from before Wine's 32-bit side was installed has no 32-bit system folder.
-if [ "$arch" = i686 ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-  rm -rf "$WINEPREFIX"
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  "$loader" wineboot -i >/dev/null 2>&1 </dev/null || true
-  wineserver -w
-fi
+ensure_prefix
 if grep -qi 'Quellbrook_dx_8engine' "$WINEPREFIX"/*.reg; then
   echo "FAIL: $WINEPREFIX has the engine registered; it must be a prefix where it never was"
   exit 1
