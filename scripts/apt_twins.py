@@ -11,6 +11,7 @@ only the signed lists apt already has.
 
 Prints the arguments for `apt-get install`; exits 1 when no consistent choice is found.
 """
+import functools
 import re
 import subprocess
 import sys
@@ -32,8 +33,6 @@ def madison(names):
 
 def version_sorted(versions):
     """Versions in dpkg's order, oldest first."""
-    import functools
-
     def cmp(a, b):
         if a == b:
             return 0
@@ -43,7 +42,10 @@ def version_sorted(versions):
 
 
 def simulate(args):
-    return run("apt-get", "install", "-s", "--no-install-recommends", *args)
+    """Whether apt would carry out the install, and what it said."""
+    done = subprocess.run(["apt-get", "install", "-s", "--no-install-recommends", *args],
+                          capture_output=True, text=True)
+    return done.returncode == 0, done.stdout + done.stderr
 
 
 def main(wanted):
@@ -83,11 +85,11 @@ def main(wanted):
     # Development packages pin their library's exact version: keep them by moving them along.
     pinned = {}
     for _ in range(4):
-        out = simulate(args + [f"{p}={v}" if v else p for p, v in pinned.items()])
+        ok, out = simulate(args + [f"{p}={v}" if v else p for p, v in pinned.items()])
         removed = re.findall(r"^Remv (\S+) ", out, re.M)
         ties = re.findall(r"^ (\S+) : Depends: \S+ \(= [^)]+\) but (\S+) is to be installed",
                           out, re.M)
-        if not removed and not ties and "\nInst " in out:
+        if ok and not removed and not ties:
             return print(" ".join(args + [f"{p}={v}" if v else p
                                           for p, v in pinned.items()])) or 0
         for p in removed:
