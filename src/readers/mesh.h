@@ -89,7 +89,8 @@ struct mesh {
   std::vector<material> materials;              // never empty after a successful read
   // The frame hierarchy, bones, per-vertex influences and animations. All empty for a model with
   // nothing to animate. influences and weights are either empty or one per position: up to
-  // max_influences bone indices (into bones) and their weights, which sum to 1.
+  // max_influences bone indices (into bones) and their weights, which sum to 1; a vertex whose
+  // weights are all zero is not moved.
   std::vector<frame> frames;
   std::vector<bone> bones;
   std::vector<std::array<std::uint16_t, max_influences>> influences;

@@ -162,8 +162,51 @@ matrix multiply(const matrix& a, const matrix& b) {
   return r;
 }
 
-mesh triangulate(polygon_mesh&& in) {
+bool invert(const matrix& m, matrix& out) {
+  // The adjugate over the determinant, from the 2x2 minors of the top and bottom row pairs, in
+  // double precision.
+  auto a = [&](int r, int c) { return static_cast<double>(m[r * 4 + c]); };
+  const double s0 = a(0, 0) * a(1, 1) - a(1, 0) * a(0, 1), s1 = a(0, 0) * a(1, 2) - a(1, 0) * a(0, 2);
+  const double s2 = a(0, 0) * a(1, 3) - a(1, 0) * a(0, 3), s3 = a(0, 1) * a(1, 2) - a(1, 1) * a(0, 2);
+  const double s4 = a(0, 1) * a(1, 3) - a(1, 1) * a(0, 3), s5 = a(0, 2) * a(1, 3) - a(1, 2) * a(0, 3);
+  const double c5 = a(2, 2) * a(3, 3) - a(3, 2) * a(2, 3), c4 = a(2, 1) * a(3, 3) - a(3, 1) * a(2, 3);
+  const double c3 = a(2, 1) * a(3, 2) - a(3, 1) * a(2, 2), c2 = a(2, 0) * a(3, 3) - a(3, 0) * a(2, 3);
+  const double c1 = a(2, 0) * a(3, 2) - a(3, 0) * a(2, 2), c0 = a(2, 0) * a(3, 1) - a(3, 0) * a(2, 1);
+  const double det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
+  if (det == 0 || !std::isfinite(det)) return false;
+  const double adjugate[16] = {
+      a(1, 1) * c5 - a(1, 2) * c4 + a(1, 3) * c3,  -a(0, 1) * c5 + a(0, 2) * c4 - a(0, 3) * c3,
+      a(3, 1) * s5 - a(3, 2) * s4 + a(3, 3) * s3,  -a(2, 1) * s5 + a(2, 2) * s4 - a(2, 3) * s3,
+      -a(1, 0) * c5 + a(1, 2) * c2 - a(1, 3) * c1, a(0, 0) * c5 - a(0, 2) * c2 + a(0, 3) * c1,
+      -a(3, 0) * s5 + a(3, 2) * s2 - a(3, 3) * s1, a(2, 0) * s5 - a(2, 2) * s2 + a(2, 3) * s1,
+      a(1, 0) * c4 - a(1, 1) * c2 + a(1, 3) * c0,  -a(0, 0) * c4 + a(0, 1) * c2 - a(0, 3) * c0,
+      a(3, 0) * s4 - a(3, 1) * s2 + a(3, 3) * s0,  -a(2, 0) * s4 + a(2, 1) * s2 - a(2, 3) * s0,
+      -a(1, 0) * c3 + a(1, 1) * c1 - a(1, 2) * c0, a(0, 0) * c3 - a(0, 1) * c1 + a(0, 2) * c0,
+      -a(3, 0) * s3 + a(3, 1) * s1 - a(3, 2) * s0, a(2, 0) * s3 - a(2, 1) * s1 + a(2, 2) * s0};
+  matrix r;
+  for (int i = 0; i < 16; ++i) {
+    r[i] = static_cast<float>(adjugate[i] / det);
+    if (!std::isfinite(r[i])) return false;
+  }
+  out = r;
+  return true;
+}
+
+void notes::add(std::string note) {
+  if (std::find(kept_.begin(), kept_.end(), note) != kept_.end()) return;  // copies of a mesh repeat theirs
+  if (kept_.size() < 8) kept_.push_back(std::move(note));
+  else ++more_;
+}
+
+std::string notes::text(std::string first) const {
+  for (const std::string& note : kept_) first += (first.empty() ? "" : "; ") + note;
+  if (more_ > 0) first += "; and " + std::to_string(more_) + " more";
+  return first;
+}
+
+mesh triangulate(polygon_mesh&& in, std::vector<std::uint32_t>& copied_from) {
   mesh out;
+  copied_from.clear();
   out.positions = std::move(in.positions);
   out.texcoords = std::move(in.texcoords);
   out.colors = std::move(in.colors);
@@ -224,6 +267,7 @@ mesh triangulate(polygon_mesh&& in) {
       if (!out.texcoords.empty()) out.texcoords.push_back(out.texcoords[v]);
       if (!out.colors.empty()) out.colors.push_back(out.colors[v]);
     }
+    copied_from = std::move(origin);
     out.normals.reserve(normal_of.size());
     for (std::uint32_t n : normal_of)
       out.normals.push_back(n == none ? std::array<float, 3>{0, 0, 0} : in.normals[n]);
@@ -247,12 +291,15 @@ mesh triangulate(polygon_mesh&& in) {
   return out;
 }
 
-mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& frames) {
+std::vector<matrix> world_matrices(const std::vector<frame_node>& frames) {
   // Frames are numbered in file order, so a parent's world matrix is ready before its children's.
   std::vector<matrix> world(frames.size());
   for (std::size_t i = 0; i < frames.size(); ++i)
     world[i] = frames[i].parent < 0 ? frames[i].local : multiply(frames[i].local, world[frames[i].parent]);
+  return world;
+}
 
+mesh merge(std::vector<placed_mesh>& meshes, const std::vector<matrix>& world) {
   bool any_normals = false, any_texcoords = false, any_colors = false, any_list = false, any_without = false;
   std::uint64_t vertices = 0, triangles = 0, listed_materials = 0;
   for (const placed_mesh& m : meshes) {
@@ -312,6 +359,88 @@ mesh merge(std::vector<placed_mesh>& meshes, const std::vector<frame_node>& fram
     g = mesh();  // free each part as soon as it is copied, to keep the peak low
   }
   if (!any_list || any_without) out.materials.push_back(default_material());
+  return out;
+}
+
+rigging rig(const std::vector<placed_mesh>& meshes, const std::vector<matrix>& world, notes& skipped) {
+  rigging out;
+  std::size_t vertices = 0;
+  for (const placed_mesh& m : meshes) vertices += m.geometry.positions.size();
+  out.influences.assign(vertices, {});
+  out.weights.assign(vertices, {});  // all zero: not moved
+  auto add_bone = [&](int frame, const matrix& offset) {
+    if (out.bones.size() > std::numeric_limits<std::uint16_t>::max())
+      throw parse_error("the meshes need more than 65536 bones");
+    out.bones.push_back(readers::bone{frame, offset});
+    return static_cast<std::uint16_t>(out.bones.size() - 1);
+  };
+  std::vector<int> rigid(world.size(), -1);  // the bone that moves a frame's unskinned vertices
+  struct influence {
+    std::uint32_t vertex;
+    std::uint16_t bone;
+    float weight;
+  };
+  std::vector<influence> listed;
+  std::vector<std::pair<double, std::uint16_t>> strongest;  // weight and bone
+  std::size_t base = 0;
+  for (const placed_mesh& m : meshes) {
+    const std::size_t count = m.geometry.positions.size(), file_vertices = count - m.copies.size();
+    // Positions are already placed by the frame's world matrix; offsets take them back first.
+    matrix unplace = identity_matrix();
+    if (m.frame >= 0 && !invert(world[m.frame], unplace)) {
+      skipped.add("a mesh whose frame's rest transform has no inverse is not animated");
+      base += count;
+      continue;
+    }
+    listed.clear();
+    for (const skin_weights& s : m.skin) {
+      if (s.frame < 0) continue;
+      const std::uint16_t bone = add_bone(s.frame, multiply(unplace, s.offset));
+      std::size_t outside = 0;
+      for (std::size_t i = 0; i < s.vertices.size(); ++i) {
+        const float w = s.weights[i];
+        if (s.vertices[i] >= file_vertices) ++outside;
+        else if (w > 0 && std::isfinite(w)) listed.push_back({s.vertices[i], bone, w});
+      }
+      if (outside > 0)
+        skipped.add("SkinWeights '" + s.frame_name.substr(0, 64) + "': " + std::to_string(outside) +
+                    " vertex indexes beyond the " + std::to_string(file_vertices) + " vertices of the mesh");
+    }
+    std::stable_sort(listed.begin(), listed.end(), [](const influence& a, const influence& b) {
+      return a.vertex != b.vertex ? a.vertex < b.vertex : a.bone < b.bone;
+    });
+    auto next = listed.begin();
+    for (std::size_t v = 0; v < file_vertices; ++v) {
+      strongest.clear();
+      for (; next != listed.end() && next->vertex == v; ++next) {  // a bone listed twice counts once, summed
+        if (!strongest.empty() && strongest.back().second == next->bone) strongest.back().first += next->weight;
+        else strongest.emplace_back(next->weight, next->bone);
+      }
+      auto& bones = out.influences[base + v];
+      auto& weights = out.weights[base + v];
+      const std::size_t kept = std::min<std::size_t>(strongest.size(), readers::max_influences);
+      if (kept > 0) {
+        std::partial_sort(strongest.begin(), strongest.begin() + static_cast<std::ptrdiff_t>(kept), strongest.end(),
+                          [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+        double sum = 0;
+        for (std::size_t k = 0; k < kept; ++k) sum += strongest[k].first;
+        for (std::size_t k = 0; k < kept; ++k) {
+          bones[k] = strongest[k].second;
+          weights[k] = static_cast<float>(strongest[k].first / sum);
+        }
+      } else if (m.frame >= 0) {
+        if (rigid[m.frame] < 0) rigid[m.frame] = add_bone(m.frame, unplace);
+        bones[0] = static_cast<std::uint16_t>(rigid[m.frame]);
+        weights[0] = 1;
+      }
+    }
+    // Copies made by normal splitting move as their file vertex.
+    for (std::size_t c = 0; c < m.copies.size(); ++c) {
+      out.influences[base + file_vertices + c] = out.influences[base + m.copies[c]];
+      out.weights[base + file_vertices + c] = out.weights[base + m.copies[c]];
+    }
+    base += count;
+  }
   return out;
 }
 

@@ -161,15 +161,59 @@ class reader {
         case token_kind::semicolon: continue;
         case token_kind::open_brace: read_reference(t); continue;  // nothing to place at the top
         case token_kind::template_keyword: skip_template(t); continue;
-        case token_kind::name: read_object(t, -1, 0); continue;
+        case token_kind::name: read_top_object(t); continue;
         case token_kind::close_brace: return stop_at_stray_brace(t);
         default: lx_.fail("unexpected " + lexer::describe(t) + " at the top level", t);
       }
     }
   }
 
+  // Gives the skins and animation channels the frames they name, after the whole file is read
+  // (D3DX finds frames that come after them too): the first frame of a name in file order, as
+  // D3DXFrameFind finds it. Skins and channels naming no frame are passed over and noted;
+  // channels without keys and animations without channels are dropped. Keys are sorted stably
+  // by time, so that keys of equal time keep their file order.
+  void resolve() {
+    std::map<std::string_view, int, std::less<>> frame_of;
+    for (std::size_t i = 0; i < frames.size(); ++i)
+      if (!frames[i].name.empty()) frame_of.emplace(frames[i].name, static_cast<int>(i));
+    auto find = [&](const std::string& name) {
+      auto found = frame_of.find(name);
+      return found == frame_of.end() ? -1 : found->second;
+    };
+    for (placed_mesh& m : meshes)
+      for (skin_weights& s : m.skin)
+        if ((s.frame = find(s.frame_name)) < 0) skipped.add("SkinWeights '" + s.frame_name.substr(0, 64) + "' names no frame");
+    auto by_time = [](const auto& a, const auto& b) { return a.time < b.time; };
+    for (raw_animation& raw : raw_animations_) {
+      readers::animation a;
+      a.name = std::move(raw.name);
+      for (named_channel& c : raw.channels) {
+        readers::channel& ch = c.channel;
+        if (ch.translation.empty() && ch.scale.empty() && ch.rotation.empty() && ch.matrices.empty()) continue;
+        if ((ch.frame = find(c.frame_name)) < 0) {
+          skipped.add("an animation channel of '" + a.name.substr(0, 64) + "' moves '" + c.frame_name.substr(0, 64) +
+                      "', which names no frame");
+          continue;
+        }
+        std::stable_sort(ch.translation.begin(), ch.translation.end(), by_time);
+        std::stable_sort(ch.scale.begin(), ch.scale.end(), by_time);
+        std::stable_sort(ch.rotation.begin(), ch.rotation.end(), by_time);
+        std::stable_sort(ch.matrices.begin(), ch.matrices.end(), by_time);
+        for (float last : {ch.translation.empty() ? 0 : ch.translation.back().time, ch.scale.empty() ? 0 : ch.scale.back().time,
+                           ch.rotation.empty() ? 0 : ch.rotation.back().time, ch.matrices.empty() ? 0 : ch.matrices.back().time})
+          a.length = std::max(a.length, last);
+        a.channels.push_back(std::move(ch));
+      }
+      if (!a.channels.empty()) animations.push_back(std::move(a));
+    }
+    raw_animations_.clear();
+  }
+
   std::vector<placed_mesh> meshes;
   std::vector<frame_node> frames;
+  std::vector<readers::animation> animations;  // filled by resolve()
+  notes skipped;
   // The first '}' at the top level, where reading stopped; passed_over when anything but more
   // braces, separators and padding came after it.
   std::optional<token> stray_brace;
@@ -192,6 +236,150 @@ class reader {
     } catch (const parse_error&) {
     }
     passed_over = true;
+  }
+
+ private:
+  // An animation channel whose frame is still known only by name.
+  struct named_channel {
+    std::string frame_name;
+    readers::channel channel;
+  };
+  struct raw_animation {
+    std::string name;
+    std::vector<named_channel> channels;
+  };
+
+  // Runs read over the body of h, whose header has been read; when it finds h malformed, goes
+  // back to the start of the body and passes over it as an unknown object, so that the file
+  // reads as it would without h, and notes why. read must keep what it reads to itself until it
+  // has read all of it.
+  template <class Read>
+  void tolerantly(const object_header& h, Read read) {
+    const lexer start = lx_;
+    try {
+      read();
+    } catch (const parse_error& e) {
+      lx_ = start;
+      skip_body(h);
+      skipped.add("a " + std::string(h.type.substr(0, 64)) + " object (" + e.what() + ")");
+    }
+  }
+
+  // Reads a top-level object: animations and their tick rate, or what read_object reads.
+  void read_top_object(const token& type) {
+    if (iequals(type.text, "AnimationSet")) {
+      const object_header h = read_header(type);
+      tolerantly(h, [&] { read_animation_set(h); });
+    } else if (iequals(type.text, "Animation")) {
+      // An Animation outside any AnimationSet is an animation of its own.
+      const object_header h = read_header(type);
+      tolerantly(h, [&] {
+        raw_animation single{h.name, {}};
+        single.channels.push_back(read_animation(h));
+        raw_animations_.push_back(std::move(single));
+      });
+    } else if (iequals(type.text, "AnimTicksPerSecond")) {
+      const object_header h = read_header(type);
+      tolerantly(h, [&] {
+        const std::uint32_t ticks = read_dword("AnimTicksPerSecond value");
+        skip_children(h);
+        if (ticks == 0) lx_.fail("0 ticks per second", h.start);
+        ticks_per_second_ = ticks;
+      });
+    } else {
+      read_object(type, -1, 0);
+    }
+  }
+
+  // Reads an AnimationSet: its Animation objects, each one frame's channel.
+  void read_animation_set(const object_header& h) {
+    raw_animation set{h.name, {}};
+    for_each_child(
+        h,
+        [&](const token& type) {
+          const object_header child = read_header(type);
+          if (!iequals(child.type, "Animation")) return skip_body(child);
+          tolerantly(child, [&] { set.channels.push_back(read_animation(child)); });
+        },
+        [](const std::string&) {});
+    raw_animations_.push_back(std::move(set));
+  }
+
+  // Reads an Animation: the frame it moves, named by a reference or by a Frame object inside it
+  // (the first of them counts), and its AnimationKey objects, each read on its own.
+  // AnimationOptions (open or closed, position quality) is read and has no effect.
+  named_channel read_animation(const object_header& h) {
+    named_channel out;
+    bool named = false;
+    for_each_child(
+        h,
+        [&](const token& type) {
+          const object_header child = read_header(type);
+          if (iequals(child.type, "AnimationKey")) {
+            tolerantly(child, [&] { read_animation_key(child, out.channel); });
+          } else if (iequals(child.type, "AnimationOptions")) {
+            tolerantly(child, [&] {
+              read_dword("AnimationOptions openclosed");
+              read_dword("AnimationOptions positionquality");
+              skip_children(child);
+            });
+          } else {
+            if (iequals(child.type, "Frame") && !named) out.frame_name = child.name, named = true;
+            skip_body(child);
+          }
+        },
+        [&](const std::string& name) {
+          if (!named) out.frame_name = name, named = true;
+        });
+    return out;
+  }
+
+  // Reads an AnimationKey into channel: rotation (type 0, a quaternion stored w, x, y, z),
+  // scale (1), position (2) or matrix keys (4, and 3, which D3DX's documentation names for
+  // them), tick times converted to seconds by the AnimTicksPerSecond in force. The stored
+  // quaternion turns the other way from D3DX's, so it is kept conjugated: x, y, z negated.
+  void read_animation_key(const object_header& h, readers::channel& channel) {
+    const std::uint32_t type = read_dword("AnimationKey key type");
+    const std::size_t size = type == 0 ? 4 : type == 1 || type == 2 ? 3 : type == 3 || type == 4 ? 16 : 0;
+    if (size == 0) lx_.fail("AnimationKey key type " + std::to_string(type) + " is none of 0 to 4", lx_.peek());
+    const std::uint32_t count = read_dword("AnimationKey key count");
+    check_count(count, 2 + size, "AnimationKey key count");
+    readers::channel keys;
+    float v[16];
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const auto time = static_cast<float>(read_dword("AnimationKey key time") / static_cast<double>(ticks_per_second_));
+      const std::uint32_t values = read_dword("AnimationKey value count");
+      if (values != size)
+        lx_.fail("AnimationKey key " + std::to_string(i) + " has " + std::to_string(values) + " values, its type " +
+                     std::to_string(size),
+                 lx_.peek());
+      read_floats(v, size, "AnimationKey value");
+      if (size == 4) keys.rotation.push_back({time, {-v[1], -v[2], -v[3], v[0]}, {}, {}});
+      else if (size == 16) keys.matrices.push_back({time, std::to_array(v), {}, {}});
+      else (type == 1 ? keys.scale : keys.translation).push_back({time, {v[0], v[1], v[2]}, {}, {}});
+    }
+    skip_children(h);
+    channel.rotation.insert(channel.rotation.end(), keys.rotation.begin(), keys.rotation.end());
+    channel.scale.insert(channel.scale.end(), keys.scale.begin(), keys.scale.end());
+    channel.translation.insert(channel.translation.end(), keys.translation.begin(), keys.translation.end());
+    channel.matrices.insert(channel.matrices.end(), keys.matrices.begin(), keys.matrices.end());
+  }
+
+  // Reads SkinWeights: the frame's name, the vertex indexes and their weights, and the offset
+  // matrix. Indexes are checked against the mesh only when the bones are made, so that a wrong
+  // one loses that influence alone.
+  skin_weights read_skin_weights() {
+    skin_weights s;
+    const token name = lx_.next_value();
+    if (name.kind != token_kind::string) lx_.fail("expected the SkinWeights frame name, found " + lexer::describe(name), name);
+    s.frame_name = std::string(name.text);
+    const std::uint32_t count = read_dword("SkinWeights weight count");
+    check_count(count, 2, "SkinWeights weight count");
+    read_indexes(s.vertices, count, std::numeric_limits<std::uint32_t>::max(), [](std::uint32_t) {}, "SkinWeights vertex index");
+    s.weights.resize(count);
+    read_floats(s.weights.data(), count, "SkinWeights weight");
+    read_floats(s.offset.data(), s.offset.size(), "SkinWeights matrixOffset");
+    return s;
   }
 
   // Reads an object whose type token has just been consumed, in frame `frame` (-1: top level).
@@ -302,7 +490,7 @@ class reader {
     if (depth > max_frame_depth)
       lx_.fail("frames nested more than " + std::to_string(max_frame_depth) + " deep", h.start);
     const int self = static_cast<int>(frames.size());
-    frames.push_back(frame_node{parent, identity_matrix()});
+    frames.push_back(frame_node{h.name, parent, identity_matrix()});
     for_each_child(
         h, [&](const token& type) { read_object(type, self, depth); },
         [&](const std::string& name) { place_reference(name, self); });
@@ -313,7 +501,8 @@ class reader {
     auto found = meshes_by_name_.find(name);
     if (found == meshes_by_name_.end()) return;
     placed_mesh copy = meshes[found->second];
-    const std::size_t size = copy.geometry.positions.size() + copy.geometry.triangles.size();
+    std::size_t size = copy.geometry.positions.size() + copy.geometry.triangles.size();
+    for (const skin_weights& s : copy.skin) size += s.vertices.size();
     if (size > budget_) throw parse_error("mesh references copy '" + name.substr(0, 64) + "' more often than the file size allows");
     budget_ -= size;
     copy.frame = frame;
@@ -432,6 +621,7 @@ class reader {
     }
     declared_data declared;
     bool normals_given = false;
+    std::vector<skin_weights> skin;  // XSkinMeshHeader only repeats counts that these give: it is passed over
     for_each_child(
         h,
         [&](const token& type) {
@@ -441,6 +631,11 @@ class reader {
           else if (iequals(child.type, "MeshVertexColors")) read_colors(child, pm);
           else if (iequals(child.type, "MeshMaterialList")) read_material_list(child, pm);
           else if (iequals(child.type, "DeclData")) read_decl_data(child, pm, declared);
+          else if (iequals(child.type, "SkinWeights")) tolerantly(child, [&] {
+            skin_weights s = read_skin_weights();
+            skip_children(child);
+            skin.push_back(std::move(s));
+          });
           else skip_body(child);
         },
         [](const std::string&) {});
@@ -459,7 +654,8 @@ class reader {
     placed_mesh placed;
     placed.has_material_list = pm.has_material_list;
     placed.frame = frame;
-    placed.geometry = triangulate(std::move(pm));
+    placed.geometry = triangulate(std::move(pm), placed.copies);
+    placed.skin = std::move(skin);
     if (!h.name.empty()) meshes_by_name_[h.name] = meshes.size();
     meshes.push_back(std::move(placed));
   }
@@ -649,6 +845,8 @@ class reader {
   std::size_t budget_;
   std::map<std::string, material, std::less<>> materials_by_name_;
   std::map<std::string, std::size_t, std::less<>> meshes_by_name_;
+  std::vector<raw_animation> raw_animations_;
+  std::uint32_t ticks_per_second_ = 4800;  // D3DX's rate where the file gives none
 };
 
 // Reads the header, decompresses if needed and parses the body; throws parse_error.
@@ -702,8 +900,25 @@ mesh parse_or_throw(const std::uint8_t* data, std::size_t size) {
                         "), where reading stops");
     throw parse_error("file holds no mesh with vertices");
   }
-  mesh out = merge(r.meshes, r.frames);
-  if (r.passed_over) out.skipped = "a stray '}' at the top level (" + brace_at + ") and everything after it";
+  r.resolve();
+  // Frames, bones and influences are made only for a file with something to animate, so that a
+  // static model costs what it did before they existed.
+  const std::vector<matrix> world = world_matrices(r.frames);
+  const bool animated = !r.animations.empty() || std::any_of(r.meshes.begin(), r.meshes.end(), [](const placed_mesh& m) {
+    return std::any_of(m.skin.begin(), m.skin.end(), [](const skin_weights& s) { return s.frame >= 0; });
+  });
+  rigging rigged;
+  if (animated) rigged = rig(r.meshes, world, r.skipped);
+  mesh out = merge(r.meshes, world);
+  if (animated) {
+    out.frames.reserve(r.frames.size());
+    for (frame_node& f : r.frames) out.frames.push_back(readers::frame{std::move(f.name), f.parent, f.local});
+    out.bones = std::move(rigged.bones);
+    out.influences = std::move(rigged.influences);
+    out.weights = std::move(rigged.weights);
+    out.animations = std::move(r.animations);
+  }
+  out.skipped = r.skipped.text(r.passed_over ? "a stray '}' at the top level (" + brace_at + ") and everything after it" : "");
   return out;
 }
 
