@@ -117,4 +117,32 @@ TEST(Compression, CorruptOrMissizedBlocksAreRefused) {
   expect_refused(huge, "more than the");
 }
 
+TEST(Animation, MalformedSkinAndAnimationObjectsArePassedOverWithANote) {
+  const std::string head = "xof 0303txt 0032 Frame F { Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; ";
+  const std::string key = " AnimationKey { 1; 1; 0;3;2,2,2;;; } } ";
+  const struct {
+    std::string body, note;
+    std::size_t animations;
+  } cases[] = {
+      {"SkinWeights { \"F\"; 900000000; 0; 1; } } } Animation Solo { { F }" + key, "SkinWeights weight count 900000000", 1},
+      {"} } AnimationSet { Animation { { F } AnimationKey { 0; 900000000; 0;4;1,0,0,0;;; }" + key + "}",
+       "AnimationKey key count 900000000", 1},
+      {"} } AnimationSet { Animation { { F } AnimationKey { 2; 1; 0;4;1,0,0,0;;; } } }", "has 4 values, its type 3", 0},
+      {"} } AnimTicksPerSecond { 0; } Animation { { G }" + key, "0 ticks per second", 0},
+  };
+  for (const auto& c : cases) {
+    const xfile::mesh m = xfile_test::parse_ok(bytes(head + c.body));
+    EXPECT_EQ(m.positions.size(), 3u);
+    EXPECT_NE(m.skipped.find(c.note), std::string::npos) << m.skipped;
+    EXPECT_EQ(m.animations.size(), c.animations) << c.body;
+    EXPECT_EQ(m.frames.size(), c.animations);  // nothing to animate: nothing kept
+  }
+  // The corpus file's index beyond the mesh loses that influence alone: vertex 23 follows its frame.
+  const xfile::mesh m = xfile_test::parse_ok(xfile_test::corpus_file("malformed_skinweights_oob.x"));
+  EXPECT_NE(m.skipped.find("1 vertex indexes beyond the 24 vertices"), std::string::npos) << m.skipped;
+  ASSERT_EQ(m.bones.size(), 2u);
+  EXPECT_EQ(m.influences[23][0], 1);
+  EXPECT_EQ(m.weights[22][0], 1);
+}
+
 }  // namespace

@@ -1,9 +1,10 @@
 // What the parser makes of valid documents: triangulation, vertex splitting by normal, colours,
-// materials and their ids across meshes, frame transforms, references, skipped objects and the
-// three encodings.
+// materials and their ids across meshes, frame transforms, references, skipped objects, the
+// three encodings, skins and animations.
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 
 #include "support.h"
 
@@ -192,6 +193,85 @@ TEST(Encodings, BinaryFilesWithDoublesAndVersion0302AreRead) {
   EXPECT_EQ(m.materials[0].texture, "wood.bmp");
   EXPECT_FLOAT_EQ(m.materials[0].diffuse[2], 0.25f);
   EXPECT_FLOAT_EQ(m.materials[0].power, 8);
+}
+
+TEST(Animation, FramesSkinBonesRigidVerticesAndKeysInSeconds) {
+  // The mesh sits in Root (moved up by 1); vertex 1 is 3:1 Arm:Root, vertex 2 all Arm (Root's 0
+  // is dropped), vertices 0 and 3 follow Root; normal splitting copies 0 and 2 as 4 and 5.
+  const xfile::mesh m = parse_ok(bytes(text_header + "AnimTicksPerSecond { 24; }"
+      " Frame Root { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,1,0,1;; }"
+      " Frame Arm { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 2,0,0,1;; } }"
+      " Mesh { 4; 0;0;0;, 2;0;0;, 2;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;"
+      " MeshNormals { 2; 0;0;-1;, 0;0;1;; 2; 3;0,0,0;, 3;1,1,1;; } XSkinMeshHeader { 2; 2; 2; }"
+      " SkinWeights { \"Arm\"; 2; 1,2; 3,1; 1,0,0,0, 0,1,0,0, 0,0,1,0, -2,-1,0,1;; }"
+      " SkinWeights { \"Root\"; 2; 1,2; 1,0; 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,-1,0,1;; } } }"
+      " AnimationSet Wave { Animation { { Arm } AnimationOptions { 1; 0; }"
+      " AnimationKey { 0; 2; 24;4;0.6,0.8,0,0;;, 0;4;1,0,0,0;;; } AnimationKey { 2; 1; 48;3;2,0,0;;; } }"
+      " Animation { { Missing } AnimationKey { 1; 1; 0;3;1,1,1;;; } } }"));
+  ASSERT_EQ(m.frames.size(), 2u);
+  EXPECT_TRUE(m.frames[1].name == "Arm" && m.frames[1].parent == 0 && m.frames[1].rest[12] == 2);
+  // Bones: Arm's skin, Root's skin, Root's rigid bone; offsets first undo Root's move that
+  // mesh::positions already hold.
+  ASSERT_EQ(m.bones.size(), 3u);
+  EXPECT_EQ(m.bones[0].frame, 1);
+  EXPECT_EQ(m.bones[0].offset, (readers::matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -2, -2, 0, 1}));
+  EXPECT_EQ(m.bones[2].offset, (readers::matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1}));
+  using inf = std::array<std::uint16_t, 4>;
+  using wt = std::array<float, 4>;
+  EXPECT_EQ(m.influences, (std::vector<inf>{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, 0}, {2, 0, 0, 0}, {2, 0, 0, 0}, {0, 0, 0, 0}}));
+  EXPECT_EQ(m.weights, (std::vector<wt>{{1, 0, 0, 0}, {0.75f, 0.25f, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}}));
+  // One channel (Missing names no frame); rotations sorted by time and conjugated; 24 ticks a second.
+  ASSERT_EQ(m.animations.size(), 1u);
+  ASSERT_EQ(m.animations[0].channels.size(), 1u);
+  const readers::channel& c = m.animations[0].channels[0];
+  ASSERT_EQ(c.rotation.size(), 2u);
+  EXPECT_TRUE(c.frame == 1 && c.rotation[1].time == 1 && c.translation.at(0).time == 2 && m.animations[0].length == 2);
+  EXPECT_EQ(c.rotation[1].value, (std::array<float, 4>{-0.8f, 0, 0, 0.6f}));
+  EXPECT_NE(m.skipped.find("'Missing', which names no frame"), std::string::npos) << m.skipped;
+}
+
+TEST(Animation, BinarySkinsAndKeysAndStaticFilesWithoutAnyOfIt) {
+  binary_doc b;
+  b.name("Frame").name("F").open().name("Mesh").open().ints({3}).floats({0, 0, 0, 1, 0, 0, 0, 1, 0}).ints({1, 3, 0, 1, 2});
+  b.name("SkinWeights").open().string("F").ints({1, 2}).floats({0.5, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+  b.close().close().close().name("AnimationSet").open().name("Animation").open().open().name("F").close();
+  b.name("AnimationKey").open().ints({0, 1, 9600, 4}).floats({0.6f, 0, 0.8f, 0}).close().close().close();
+  const xfile::mesh m = parse_ok(b.data());
+  EXPECT_EQ(m.weights[2][0], 1);
+  EXPECT_EQ(m.influences[0], m.influences[1]);  // both follow F through its rigid bone
+  ASSERT_EQ(m.animations.size(), 1u);
+  const readers::key<4>& k = m.animations[0].channels.at(0).rotation.at(0);
+  EXPECT_EQ(k.time, 2);  // 4800 ticks a second
+  EXPECT_EQ(k.value, (std::array<float, 4>{-0.0f, -0.8f, -0.0f, 0.6f}));
+  // The corpus cube's skin reads the same in all three forms; a static file gets none of it.
+  const xfile::mesh text = parse_ok(xfile_test::corpus_file("test_cube_text.x"));
+  ASSERT_EQ(text.bones.size(), 1u);
+  for (const char* name : {"test_cube_binary.x", "test_cube_compressed.x"}) {
+    const xfile::mesh other = parse_ok(xfile_test::corpus_file(name));
+    EXPECT_TRUE(other.bones.size() == 1 && other.bones[0].offset == text.bones[0].offset && other.weights == text.weights);
+  }
+  const xfile::mesh still = parse_ok(xfile_test::corpus_file("kwxport_test_cubewithvcolors.x"));
+  EXPECT_TRUE(still.frames.empty() && still.bones.empty() && still.influences.empty() && still.animations.empty());
+}
+
+TEST(Animation, RotationKeysAtTimeZeroTurnAsTheirFramesRestMatrices) {
+  // Exporters key the rest pose at time 0 (Testwuson's bind pose, every bone of BCN_Epileptic):
+  // D3DXMatrixRotationQuaternion of the kept key must give the rest matrix's rows, scale aside.
+  for (const auto& [name, set] : {std::pair{"Testwuson.X", 2}, std::pair{"BCN_Epileptic.X", 0}}) {
+    const xfile::mesh m = parse_ok(xfile_test::corpus_file(name));
+    ASSERT_GT(m.animations.size(), static_cast<std::size_t>(set)) << name;
+    for (const readers::channel& c : m.animations[set].channels) {
+      const auto [x, y, z, w] = c.rotation.at(0).value;
+      const float q[9] = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w),
+                          2 * (x * y - z * w),     1 - 2 * (x * x + z * z), 2 * (y * z + x * w),
+                          2 * (x * z + y * w),     2 * (y * z - x * w),     1 - 2 * (x * x + y * y)};
+      const readers::matrix& rest = m.frames[c.frame].rest;
+      for (int r = 0; r < 3; ++r) {
+        const float scale = std::hypot(rest[4 * r], rest[4 * r + 1], rest[4 * r + 2]);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(rest[4 * r + k] / scale, q[3 * r + k], 2e-3) << name << " " << m.frames[c.frame].name;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -261,7 +261,7 @@ class reader {
     } catch (const parse_error& e) {
       lx_ = start;
       skip_body(h);
-      skipped.add("a " + std::string(h.type.substr(0, 64)) + " object (" + e.what() + ")");
+      skipped.add(std::string(h.type.substr(0, 64)) + " object passed over (" + e.what() + ")");
     }
   }
 
