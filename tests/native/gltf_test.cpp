@@ -252,4 +252,145 @@ TEST(Gltf, MalformedFilesAreRefusedWithTheReason) {
   }
 }
 
+// Row-vector helpers: a frame's combined rest matrix, and a point through a matrix.
+readers::matrix combined(const readers::mesh& m, int f) {
+  readers::matrix c = m.frames[f].rest;
+  for (int p = m.frames[f].parent; p >= 0; p = m.frames[p].parent) {
+    readers::matrix r{};
+    for (int i = 0; i < 16; ++i)
+      for (int k = 0; k < 4; ++k) r[i] += c[i / 4 * 4 + k] * m.frames[p].rest[k * 4 + i % 4];
+    c = r;
+  }
+  return c;
+}
+std::array<float, 3> through(const std::array<float, 3>& p, const readers::matrix& m) {
+  return {p[0] * m[0] + p[1] * m[4] + p[2] * m[8] + m[12], p[0] * m[1] + p[1] * m[5] + p[2] * m[9] + m[13],
+          p[0] * m[2] + p[1] * m[6] + p[2] * m[10] + m[14]};
+}
+// Where vertex v of m stands through its bones at the rest pose.
+std::array<float, 3> skinned(const readers::mesh& m, std::size_t v) {
+  std::array<float, 3> s{};
+  for (int i = 0; i < readers::max_influences; ++i) {
+    const readers::bone& b = m.bones.at(m.influences[v][i]);
+    const auto p = through(through(m.positions[v], b.offset), combined(m, b.frame));
+    for (int c = 0; c < 3; ++c) s[c] += m.weights[v][i] * p[c];
+  }
+  return s;
+}
+
+// Root (0,0,1) > hip (1,0,0, turned 120 degrees about (1,1,1)) > knee (0,2,0) drawing a rigid
+// triangle; root > body (0,0,5) drawing a triangle skinned to hip and knee, whose inverse bind
+// matrices undo the joints' rest transforms. One animation moves all three ways.
+std::string skinned_members(int joint_type, int weight_type, bytes& blob) {
+  auto encode = [](int type, const std::vector<double>& v, bool normalized, std::size_t size) {
+    bytes b;
+    for (double x : v) {
+      if (type == 5126) b = pack(b, std::vector<float>{static_cast<float>(x)});
+      if (type == 5121) b.push_back(static_cast<std::uint8_t>(normalized ? x * 255 + 0.5 : x));
+      if (type == 5123) b = pack(b, std::vector<std::uint16_t>{static_cast<std::uint16_t>(normalized ? x * 65535 + 0.5 : x)});
+    }
+    b.resize(size);
+    return b;
+  };
+  blob = pack(std::vector<float>{0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1},             // positions, normals
+              std::vector<float>{0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -1, -1, 1,                 // hip's IBM
+                                 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -3, -1, 1},                // knee's
+              std::vector<float>{0, 2.5f, 0.5, 0.5, 0.5, 0.5, 0, 0, 0, 1},                        // times, rotations
+              std::vector<float>{1, 2, 3, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0, 3, 4, 0, 0, 0},           // cubic
+              std::vector<float>{1, 1, 1, 2, 2, 2}, encode(joint_type, {0, 1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0}, false, 24),
+              encode(weight_type, {1, 0, 0, 0, 0.5, 0.5, 0, 0, 0, 0, 0, 0}, true, 48));
+  auto accessor = [](int offset, int type, int count, const char* kind, bool normalized = false) {
+    return "{\"bufferView\":0,\"byteOffset\":" + std::to_string(offset) + ",\"componentType\":" + std::to_string(type) +
+           ",\"count\":" + std::to_string(count) + ",\"type\":\"" + kind + "\"" + (normalized ? ",\"normalized\":true}" : "}");
+  };
+  return "\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"name\":\"root\",\"children\":[3,1],\"translation\":[0,0,1]},"
+         "{\"name\":\"hip\",\"children\":[2],\"translation\":[1,0,0],\"rotation\":[0.5,0.5,0.5,0.5]},"
+         "{\"name\":\"knee\",\"translation\":[0,2,0],\"mesh\":1},{\"name\":\"body\",\"mesh\":0,\"skin\":0,"
+         "\"translation\":[0,0,5]},{\"name\":\"elsewhere\"}],\"skins\":[{\"joints\":[1,2],\"inverseBindMatrices\":2}],"
+         "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1,\"JOINTS_0\":7,\"WEIGHTS_0\":8}}]},"
+         "{\"primitives\":[{\"attributes\":{\"POSITION\":0}}]}],\"animations\":[{\"name\":\"wave\",\"samplers\":["
+         "{\"input\":3,\"output\":4},{\"input\":3,\"output\":5,\"interpolation\":\"CUBICSPLINE\"},"
+         "{\"input\":3,\"output\":6,\"interpolation\":\"STEP\"}],\"channels\":[{\"sampler\":0,\"target\":{\"node\":1,"
+         "\"path\":\"rotation\"}},{\"sampler\":1,\"target\":{\"node\":2,\"path\":\"translation\"}},{\"sampler\":2,"
+         "\"target\":{\"node\":0,\"path\":\"scale\"}},{\"sampler\":2,\"target\":{\"node\":4,\"path\":\"scale\"}},"
+         "{\"sampler\":0,\"target\":{\"node\":3,\"path\":\"weights\"}}]}],\"accessors\":[" +
+         accessor(0, 5126, 3, "VEC3") + "," + accessor(36, 5126, 3, "VEC3") + "," + accessor(72, 5126, 2, "MAT4") + "," +
+         accessor(200, 5126, 2, "SCALAR") + "," + accessor(208, 5126, 2, "VEC4") + "," + accessor(240, 5126, 6, "VEC3") +
+         "," + accessor(312, 5126, 2, "VEC3") + "," + accessor(336, joint_type, 3, "VEC4") + "," +
+         accessor(360, weight_type, 3, "VEC4", weight_type != 5126) +
+         "],\"bufferViews\":[{\"buffer\":0,\"byteLength\":408}],\"buffers\":[{\"uri\":$BUFFER,\"byteLength\":408}]";
+}
+
+TEST(Gltf, SkinsAndAnimationsKeepFramesBonesInfluencesAndKeys) {
+  for (int joint_type : {5121, 5123})
+    for (int weight_type : {5126, 5121, 5123}) {
+      bytes blob;
+      const readers::mesh m = read_ok(gltf(skinned_members(joint_type, weight_type, blob), blob));
+      const std::string types = std::to_string(joint_type) + "/" + std::to_string(weight_type);
+      EXPECT_EQ(m.skipped, "") << types;  // the node of another scene and the weights channel pass quietly
+      std::string tree;  // names and parents
+      for (const readers::frame& f : m.frames) tree += f.name + std::to_string(f.parent) + " ";
+      ASSERT_EQ(tree, "root-1 body0 hip0 knee2 ") << types;
+      // Skinned vertices 0-2 land where glTF's skinning puts them, z negated, not where the body node
+      // baked them (z - 6); the rigid triangle's, where they are. Vertex 2 has no weight: it follows body.
+      ASSERT_EQ(m.weights.size(), m.positions.size());
+      const std::array<float, 3> expected[] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+      for (std::size_t v = 0; v < m.positions.size(); ++v)
+        for (int c = 0; c < 3; ++c)
+          EXPECT_NEAR(skinned(m, v)[c], v < 2 ? expected[v][c] : m.positions[v][c], 1e-5) << types << " " << v;
+      EXPECT_EQ(m.weights[0], (std::array<float, 4>{1, 0, 0, 0}));
+      EXPECT_EQ(m.weights[1], (std::array<float, 4>{0.5f, 0.5f, 0, 0}));
+      EXPECT_EQ(m.frames[m.bones[m.influences[1][1]].frame].name, "knee");
+      EXPECT_EQ(m.frames[m.bones[m.influences[2][0]].frame].name, "body");
+      // Keys: the rotation key equal to hip's rest turns, through D3DX's formula, into hip's rest matrix.
+      ASSERT_EQ(m.animations.size(), 1u);
+      const readers::animation& a = m.animations[0];
+      EXPECT_EQ(a.name, "wave");
+      EXPECT_EQ(a.length, 2.5f);
+      ASSERT_EQ(a.channels.size(), 3u);
+      EXPECT_EQ(a.channels[0].frame, 2);
+      const auto [x, y, z, w] = a.channels[0].rotation.at(0).value;
+      const float d3dx[9] = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w),
+                             2 * (x * y - z * w),     1 - 2 * (x * x + z * z), 2 * (y * z + x * w),
+                             2 * (x * z + y * w),     2 * (y * z - x * w),     1 - 2 * (x * x + y * y)};
+      for (int i = 0; i < 9; ++i) EXPECT_NEAR(d3dx[i], m.frames[2].rest[i / 3 * 4 + i % 3], 1e-6) << i;
+      EXPECT_EQ(a.channels[1].mode, readers::interpolation::cubic_spline);
+      EXPECT_EQ(a.channels[1].translation.at(0).in, (std::array<float, 3>{1, 2, -3}));
+      EXPECT_EQ(a.channels[1].translation.at(1).value, (std::array<float, 3>{0, 3, -4}));
+      EXPECT_EQ(a.channels[1].translation.at(0).out, (std::array<float, 3>{0, 0, -1}));
+      EXPECT_EQ(a.channels[2].mode, readers::interpolation::step);
+      EXPECT_EQ(a.channels[2].scale.at(1).value, (std::array<float, 3>{2, 2, 2}));
+    }
+}
+
+TEST(Gltf, FaultsOfSkinsAndAnimationsPassOverWhatTheyTouchAndNodeCyclesAreRefused) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> edits;
+    const char* words;  // in skipped, or in the error when refused
+  } cases[] = {
+      {{{"208,\"componentType\":5126,\"count\":2", "208,\"componentType\":5126,\"count\":1"}},
+       "channel 0 is not played: accessor 4 (output of animation 0 channel 0) has 1 elements for 2 keys"},
+      {{{"200,", "212,"}}, "accessor 3 (input of animation 0 channel 0) does not increase at key 1 (0.500000 then 0.500000)"},
+      {{{"[1,2]", "[1]"}}, "mesh 0 primitive 0's JOINTS_0 names joint 1 of the 1 of skin 0"},
+      {{{"[1,2]", "[1,4]"}}, "skin 0 names node 4, which is not in the scene"},
+      {{{"[3,1]", "[3]"}, {"\"mesh\":1", "\"mesh\":1,\"children\":[1]"}}, "the node hierarchy loops"},
+  };
+  for (const auto& c : cases) {
+    bytes blob;
+    std::string members = skinned_members(5121, 5126, blob);
+    for (const auto& [from, to] : c.edits) members.replace(members.find(from), from.size(), to);
+    const bytes file = gltf(members, blob);
+    readers::mesh m;
+    std::string error;
+    if (!gltf::parse(file.data(), file.size(), false, no_files, m, error)) {
+      EXPECT_NE(error.find(c.words), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_NE(m.skipped.find(c.words), std::string::npos) << m.skipped;
+    ASSERT_EQ(m.weights.size(), m.positions.size());
+    for (std::size_t v = 0; c.edits[0].second == "[1]" && v < m.positions.size(); ++v)  // an unused skin: all on body
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(skinned(m, v)[k], m.positions[v][k], 1e-5) << v;
+  }
+}
+
 }  // namespace

@@ -20,14 +20,15 @@ std::size_t component_size(int type) {
   }
 }
 
-// Components of the vector types this reader reads; 0 for matrices, which it never needs (they
-// would also need glTF's column padding).
+// Components of the types this reader reads; 0 for MAT2 and MAT3, which it never needs (they
+// would also need glTF's column padding; MAT4's columns are always aligned).
 int component_count(int type) {
   switch (type) {
     case TINYGLTF_TYPE_SCALAR: return 1;
     case TINYGLTF_TYPE_VEC2: return 2;
     case TINYGLTF_TYPE_VEC3: return 3;
     case TINYGLTF_TYPE_VEC4: return 4;
+    case TINYGLTF_TYPE_MAT4: return 16;
     default: return 0;
   }
 }
@@ -168,7 +169,7 @@ accessor_view::accessor_view(const tinygltf::Model& model, int index, const std:
   stride_ = elem;
 }
 
-void accessor_view::read_floats(float* out) const {
+void accessor_view::read_floats(float* out, bool finite) const {
   if (count_ == 0) return;
   const int n = components_;
   switch (component_type_) {
@@ -179,6 +180,7 @@ void accessor_view::read_floats(float* out) const {
         for (std::size_t i = 0; i < count_; ++i) std::memcpy(out + i * n, data_ + i * stride_, 4u * n);
       }
       // Any bit pattern can stand in a buffer; NaN and infinity would poison every transform.
+      if (!finite) return;
       const float* end = out + count_ * n;
       for (const float* p = out; p != end; ++p)
         if (!std::isfinite(*p))

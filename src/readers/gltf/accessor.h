@@ -34,8 +34,9 @@ class accessor_view {
   bool normalized() const { return normalized_; }
 
   // Writes count() * components() floats to out, converting integers as glTF says (normalized
-  // ones to -1..1 or 0..1); throws when a float is not finite.
-  void read_floats(float* out) const;
+  // ones to -1..1 or 0..1); throws when a float is not finite, unless finite is false (for
+  // values whose reader drops the ones that are not).
+  void read_floats(float* out, bool finite = true) const;
   // Writes count() unsigned integers of a SCALAR accessor of unsigned components to out.
   void read_indices(std::uint32_t* out) const;
 

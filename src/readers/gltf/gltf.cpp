@@ -25,6 +25,41 @@
 // specularFactor * glossiness, power from roughness = 1 - glossiness), and writers that give
 // both put the core values there as the fallback for readers without the extension.
 // A primitive without a material uses glTF's default: white, metallic 1, roughness 1.
+//
+// Animation is kept when a node of the scene draws a skinned mesh or is moved by a channel;
+// otherwise frames, bones, influences, weights and animations stay empty. Positions and every
+// other field are the same either way: the static model, baked as above.
+//   frames      every node visited, each after its parent; rest = the node's matrix or T * R * S,
+//               mirrored as the vertices are (F M F, F negating Z: translation (x, y, -z), scale
+//               as it is) and transposed for row vectors, so that the rests combined child first
+//               are the world matrices baked into the positions
+//   keys        every animation, in the file's order, with its translation, rotation and scale
+//               channels, LINEAR, STEP or CUBICSPLINE, times in seconds: translations (x, y, -z);
+//               rotations (x, y, z, w) as (-x, -y, z, w), the quaternion of the mirrored rotation
+//               in D3DX's convention (glTF's column-vector matrix of a quaternion, transposed, is
+//               D3DX's row-vector one; F R F negates the elements that mix Z with X or Y, as
+//               negating x and y does); scales as they are.
+//               Cubic-spline tangents turn like their values; LINEAR and STEP rotations are
+//               normalised, as the nodes' own are. A node whose paths use different
+//               interpolations has a channel for each. Morph targets are not played: "weights"
+//               channels are skipped (the positions are the base shape), as are channels of
+//               nodes outside the scene.
+//   skins       a bone per joint of each skin, for each world matrix W of a node drawing with it:
+//               glTF skinning ignores that node's transform, which the positions have baked in,
+//               so offset = inverse(W) * inverseBindMatrix (row vectors, engine axes), identity
+//               for a skin without inverse bind matrices
+//   influences  the 4 strongest of JOINTS_n / WEIGHTS_n (n = 0 to 3), summing to 1; negative and
+//               non-finite weights are dropped. A vertex left with none, and every vertex of an
+//               unskinned primitive, follows its node: weight 1 on the node's bone, whose offset
+//               is inverse(W). A node scaled to 0 (W singular, its vertices flattened) gets the
+//               pseudo-inverse, which keeps the flattened vertices where they are at rest.
+// What only animation reads never makes a file fail that shows without it: a fault there (a
+// sampler whose output count does not match its input's, times that do not increase, a joint
+// index beyond the skin's joints, a joint outside the scene) passes over the channel or skin
+// (whose vertices then follow their node) and is named in mesh::skipped. Times must increase,
+// as the format says; a channel whose times do not is not played rather than sorted, since
+// reordering keys (and their tangents) would guess at what the writer meant. Node cycles are
+// refused, as they always are.
 #include "readers/gltf/gltf.h"
 
 #define TINYGLTF_IMPLEMENTATION
@@ -38,6 +73,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string_view>
 #include <tuple>
 
@@ -52,6 +88,12 @@ constexpr std::size_t max_vertices = std::size_t{1} << 24;
 constexpr std::size_t max_triangles = std::size_t{1} << 24;
 // Primitives drawn, counting each node's instance: a million already makes a mesh no one draws.
 constexpr std::size_t max_primitives = std::size_t{1} << 20;
+// Influences name bones by 16 bits.
+constexpr std::size_t max_bones = std::size_t{1} << 16;
+// Keys of all animations: animations may share an accessor, so the bytes present do not bound them.
+constexpr std::size_t max_keys = std::size_t{1} << 22;
+// Faults that skipped names, at most: each primitive of a bad skin could add one.
+constexpr std::size_t max_notes = 32;
 // JSON nested deeper than this is refused before parsing: the loader reads "extras" recursively.
 constexpr int max_json_depth = 64;
 
@@ -335,16 +377,75 @@ mat4 local_matrix(const tinygltf::Node& node, int n) {
   return m;
 }
 
+// A glTF matrix in the engine's axes and Direct3D's convention: Z negated on both sides (the
+// mirror M -> F M F, F = diag(1, 1, -1, 1), which keeps products: F A F F B F = F AB F), then
+// transposed for row vectors, which glTF's column-major array already is when read row by row.
+// So element i keeps its sign unless exactly one of its row and column is Z's.
+readers::matrix to_engine(const mat4& m) {
+  readers::matrix r;
+  for (int i = 0; i < 16; ++i) r[i] = static_cast<float>((i / 4 == 2) != (i % 4 == 2) ? -m[i] : m[i]);
+  return r;
+}
+
+// Inverts the 3x3 matrix a (column-major) into out; false when it is singular.
+bool invert3(const double* a, double* out) {
+  const double c0 = a[4] * a[8] - a[7] * a[5], c1 = a[7] * a[2] - a[1] * a[8], c2 = a[1] * a[5] - a[4] * a[2];
+  const double det = a[0] * c0 + a[3] * c1 + a[6] * c2;
+  if (det == 0 || !std::isfinite(1 / det)) return false;
+  const double r[9] = {c0, c1, c2, a[6] * a[5] - a[3] * a[8], a[0] * a[8] - a[6] * a[2], a[3] * a[2] - a[0] * a[5],
+                       a[3] * a[7] - a[6] * a[4], a[6] * a[1] - a[0] * a[7], a[0] * a[4] - a[3] * a[1]};
+  for (int i = 0; i < 9; ++i) out[i] = r[i] / det;
+  return true;
+}
+
+// The inverse of an affine matrix, its last row taken as 0 0 0 1 as the bake takes it. A singular
+// one (a node scaled to 0 along some axis, whose vertices the bake flattened) gets its
+// pseudo-inverse, approximated as (AtA + eI)^-1 At, which takes the flattened vertices back into
+// the node's space along the axes that remain; all zero for a node scaled to 0 altogether.
+mat4 affine_inverse(const mat4& m) {
+  const double a[9] = {m[0], m[1], m[2], m[4], m[5], m[6], m[8], m[9], m[10]};
+  double inv[9] = {};
+  if (!invert3(a, inv)) {
+    double ata[9], trace = 0;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        ata[j * 3 + i] = a[i * 3] * a[j * 3] + a[i * 3 + 1] * a[j * 3 + 1] + a[i * 3 + 2] * a[j * 3 + 2];
+        if (i == j) trace += ata[j * 3 + i];
+      }
+    for (int i = 0; i < 3; ++i) ata[i * 4] += trace * 1e-12;
+    double b[9];
+    if (trace > 0 && invert3(ata, b))
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)  // (b At)[i][j], At[k][j] being a[k * 3 + j]
+          inv[j * 3 + i] = b[i] * a[j] + b[3 + i] * a[j + 3] + b[6 + i] * a[j + 6];
+  }
+  mat4 r = identity;
+  for (int col = 0; col < 3; ++col)
+    for (int row = 0; row < 3; ++row) r[col * 4 + row] = inv[col * 3 + row];
+  for (int row = 0; row < 3; ++row)
+    r[12 + row] = -(inv[row] * m[12] + inv[3 + row] * m[13] + inv[6 + row] * m[14]);
+  return r;
+}
+
 // A mesh drawn by a node, with the node's world matrix.
 struct instance {
   int mesh;
   mat4 world;
+  int node;
+  int frame;  // the node's place in scene::nodes
 };
 
-// The nodes of the scene that draw meshes. Every node may have at most one parent and the
-// parent links may not loop, so the walk (iterative, never recursive) meets every node at most
-// once.
-std::vector<instance> scene_instances(const tinygltf::Model& model) {
+// What the walk of the scene meets: the nodes that draw meshes, and every node in the order
+// visited, each after its parent (the frames of an animated model, in this order).
+struct scene {
+  std::vector<instance> instances;
+  std::vector<int> nodes;
+  std::vector<int> parents;  // the place in nodes of each node's parent; -1 for a root
+};
+
+// Walks the scene. Every node may have at most one parent and the parent links may not loop, so
+// the walk (iterative, never recursive) meets every node at most once.
+scene walk_scene(const tinygltf::Model& model) {
   const std::size_t count = model.nodes.size();
   std::vector<int> parent(count, -1);
   for (std::size_t i = 0; i < count; ++i)
@@ -394,25 +495,28 @@ std::vector<instance> scene_instances(const tinygltf::Model& model) {
       if (parent[i] == -1) roots.push_back(static_cast<int>(i));
   }
 
-  std::vector<instance> found;
+  scene found;
   std::vector<bool> seen(count, false);
-  std::vector<std::pair<int, mat4>> stack;
-  for (auto r = roots.rbegin(); r != roots.rend(); ++r) stack.emplace_back(*r, identity);
+  std::vector<std::tuple<int, mat4, int>> stack;  // node, its parent's world matrix and place
+  for (auto r = roots.rbegin(); r != roots.rend(); ++r) stack.emplace_back(*r, identity, -1);
   while (!stack.empty()) {
-    const auto [n, parent_world] = stack.back();
+    const auto [n, parent_world, parent_place] = stack.back();
     stack.pop_back();
     if (seen[static_cast<std::size_t>(n)])
       throw parse_error("node " + std::to_string(n) + " is named twice among the scene's roots");
     seen[static_cast<std::size_t>(n)] = true;
+    const int place = static_cast<int>(found.nodes.size());
+    found.nodes.push_back(n);
+    found.parents.push_back(parent_place);
     const tinygltf::Node& node = model.nodes[static_cast<std::size_t>(n)];
     const mat4 world = parent_world * local_matrix(node, n);
     if (node.mesh >= 0) {
       if (static_cast<std::size_t>(node.mesh) >= model.meshes.size())
         throw parse_error("node " + std::to_string(n) + " names mesh " + std::to_string(node.mesh) + " of " +
                           std::to_string(model.meshes.size()));
-      found.push_back({node.mesh, world});
+      found.instances.push_back({node.mesh, world, n, place});
     }
-    for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.emplace_back(*c, world);
+    for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.emplace_back(*c, world, place);
   }
   return found;
 }
@@ -580,7 +684,10 @@ struct primitive_plan {
   const accessor_view* texcoords;
   const accessor_view* colors;
   const accessor_view* indices;
+  const tinygltf::Primitive* primitive;
   const mat4* world;
+  int node;   // the node drawing it
+  int frame;  // the node's frame
   int mode;
   std::size_t triangles;
   std::uint32_t material;
@@ -603,7 +710,8 @@ class builder {
 
   void build() {
     if (model_.meshes.empty()) throw parse_error("the file has no mesh");
-    const std::vector<instance> instances = scene_instances(model_);
+    const scene walked = walk_scene(model_);
+    const std::vector<instance>& instances = walked.instances;
     std::vector<primitive_plan> plans;
     std::size_t vertices = 0, triangles = 0;
     bool texcoords = false, colors = false;
@@ -615,6 +723,8 @@ class builder {
           throw parse_error("the scene draws more than " + std::to_string(max_primitives) + " primitives");
         primitive_plan plan = plan_of(mesh.primitives[p], "mesh " + std::to_string(in.mesh) + " primitive " + std::to_string(p));
         plan.world = &in.world;
+        plan.node = in.node;
+        plan.frame = in.frame;
         // Each count is checked before it is added, so that no sum can overflow.
         const std::size_t own = plan.normals ? plan.positions->count() : plan.triangles;
         if (own > max_vertices || plan.triangles > max_triangles)
@@ -639,7 +749,10 @@ class builder {
     if (colors) out_.colors.reserve(vertices);
     out_.triangles.reserve(triangles);
     out_.attributes.reserve(triangles);
+    if (animated(walked)) make_frames(walked, vertices);
     for (const primitive_plan& plan : plans) emit(plan, texcoords, colors);
+    if (animated_) read_animations();
+    if (animated_) check_finite();
   }
 
  private:
@@ -659,6 +772,7 @@ class builder {
   primitive_plan plan_of(const tinygltf::Primitive& p, const std::string& name) {
     primitive_plan plan{};
     plan.name = name;
+    plan.primitive = &p;
     plan.mode = p.mode < 0 ? TINYGLTF_MODE_TRIANGLES : p.mode;
     if (plan.mode != TINYGLTF_MODE_TRIANGLES && plan.mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
         plan.mode != TINYGLTF_MODE_TRIANGLE_FAN) {
@@ -798,6 +912,7 @@ class builder {
       }
       return;
     }
+    if (animated_) bind(plan, n);
     if (plan.normals) {
       // Shared vertices with the file's normals.
       emitted_.emplace(key, first);
@@ -814,6 +929,7 @@ class builder {
         out_.normals.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(-nz)});
         if (want_texcoords) out_.texcoords.push_back(texcoord(static_cast<std::uint32_t>(i)));
         if (want_colors) out_.colors.push_back(color(static_cast<std::uint32_t>(i)));
+        if (animated_) influence(i);
       }
       for (const auto& t : triangles_) {
         out_.triangles.push_back({static_cast<std::uint32_t>(first + t[0]), static_cast<std::uint32_t>(first + t[1]),
@@ -841,10 +957,335 @@ class builder {
         out_.normals.push_back(normal);
         if (want_texcoords) out_.texcoords.push_back(texcoord(t[corner]));
         if (want_colors) out_.colors.push_back(color(t[corner]));
+        if (animated_) influence(t[corner]);
       }
       out_.triangles.push_back({base, base + 1, base + 2});
       out_.attributes.push_back(plan.material);
     }
+  }
+
+
+  // Animation: frames, bones, influences and keys, kept only when the scene has something to
+  // animate. What only animation reads (skins, samplers and their accessors) never makes a file
+  // fail that shows without it: a fault there passes over what it touches, named in skipped.
+
+  void note(const std::string& what) {
+    if (noted_.size() < max_notes && noted_.insert(what).second)
+      out_.skipped += (out_.skipped.empty() ? "" : "; ") + what;
+  }
+
+  // Drops everything kept for animation, when it cannot be kept whole.
+  void give_up(const std::string& why) {
+    note(why + ": the model's animation is not kept");
+    animated_ = false;
+    out_.frames.clear(), out_.bones.clear(), out_.influences.clear(), out_.weights.clear(), out_.animations.clear();
+  }
+
+  int frame_of(int node) const {
+    return node >= 0 && static_cast<std::size_t>(node) < frame_of_.size() ? frame_of_[static_cast<std::size_t>(node)] : -1;
+  }
+
+  // Channels of these paths move nodes; "weights" ones (morph targets) and extensions' are not played.
+  static int path_of(const std::string& path) {
+    return path == "translation" ? 0 : path == "rotation" ? 1 : path == "scale" ? 2 : -1;
+  }
+
+  // True when a node of the scene draws a skinned mesh or is moved by a channel.
+  bool animated(const scene& walked) {
+    frame_of_.assign(model_.nodes.size(), -1);
+    for (std::size_t f = 0; f < walked.nodes.size(); ++f)
+      frame_of_[static_cast<std::size_t>(walked.nodes[f])] = static_cast<int>(f);
+    for (const instance& in : walked.instances)
+      if (model_.nodes[static_cast<std::size_t>(in.node)].skin >= 0) return true;
+    for (const tinygltf::Animation& a : model_.animations)
+      for (const tinygltf::AnimationChannel& c : a.channels)
+        if (path_of(c.target_path) >= 0 && frame_of(c.target_node) >= 0) return true;
+    return false;
+  }
+
+  // A frame for each node visited, in the walk's order, its rest matrix its local one.
+  void make_frames(const scene& walked, std::size_t vertices) {
+    animated_ = true;
+    out_.frames.resize(walked.nodes.size());
+    for (std::size_t f = 0; f < walked.nodes.size(); ++f) {
+      const int n = walked.nodes[f];
+      const tinygltf::Node& node = model_.nodes[static_cast<std::size_t>(n)];
+      out_.frames[f].name = node.name;
+      out_.frames[f].parent = walked.parents[f];
+      out_.frames[f].rest = to_engine(local_matrix(node, n));
+    }
+    rigid_bone_.assign(walked.nodes.size(), -1);
+    bad_skin_.assign(model_.skins.size(), false);
+    out_.influences.reserve(vertices);
+    out_.weights.reserve(vertices);
+  }
+
+  void influence(std::size_t v) {
+    out_.influences.push_back(bones_[v]);
+    out_.weights.push_back(weights_[v]);
+  }
+
+  // Sets bones_ and weights_ for the n vertices of plan: from its node's skin where it has one,
+  // all on its node's frame otherwise.
+  void bind(const primitive_plan& plan, std::size_t n) {
+    bones_.assign(n, {});
+    weights_.assign(n, {});
+    const int skin = model_.nodes[static_cast<std::size_t>(plan.node)].skin;
+    if (skin >= 0) {
+      try {
+        if (!skinned(plan, skin, n)) return;
+      } catch (const parse_error& e) {
+        note(e.what());
+        weights_.assign(n, {});
+      }
+    }
+    // Unskinned vertices follow their node: offset undoes the world matrix baked into them.
+    int& bone = rigid_bone_[static_cast<std::size_t>(plan.frame)];
+    if (bone < 0) {
+      if (out_.bones.size() >= max_bones)
+        return give_up("the model needs more than " + std::to_string(max_bones) + " bones");
+      bone = static_cast<int>(out_.bones.size());
+      out_.bones.push_back({plan.frame, to_engine(affine_inverse(*plan.world))});
+    }
+    for (std::size_t v = 0; v < n; ++v)
+      if (weights_[v][0] == 0) bones_[v] = {static_cast<std::uint16_t>(bone), 0, 0, 0}, weights_[v] = {1, 0, 0, 0};
+  }
+
+  // Sets the influences of plan's vertices from JOINTS_k and WEIGHTS_k (k = 0 to 3): the
+  // max_influences strongest, summing to 1; negative, zero and non-finite weights are dropped.
+  // Returns whether a vertex is left without any (no skin attributes, or all weights dropped).
+  bool skinned(const primitive_plan& plan, int skin, std::size_t n) {
+    const int first = skin_bones(skin, *plan.world);
+    const std::size_t joints = model_.skins[static_cast<std::size_t>(skin)].joints.size();
+    std::size_t sets = 0;
+    for (; sets < 4; ++sets) {
+      const std::string j = "JOINTS_" + std::to_string(sets), w = "WEIGHTS_" + std::to_string(sets);
+      const accessor_view* jv = attribute(*plan.primitive, j.c_str(), plan.name);
+      const accessor_view* wv = attribute(*plan.primitive, w.c_str(), plan.name);
+      if (!jv && !wv) break;
+      if (!jv || !wv) throw parse_error(plan.name + " has " + (jv ? j + " without " + w : w + " without " + j));
+      const int jc = jv->component_type(), wc = wv->component_type();
+      if (jv->type() != TINYGLTF_TYPE_VEC4 || jv->normalized() ||
+          (jc != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE && jc != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT))
+        throw parse_error(jv->name() + " is not VEC4 of unsigned bytes or shorts");
+      if (wv->type() != TINYGLTF_TYPE_VEC4 ||
+          (wc != TINYGLTF_COMPONENT_TYPE_FLOAT &&
+           !(wv->normalized() && (wc == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE || wc == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT))))
+        throw parse_error(wv->name() + " is not VEC4 of floats or normalized unsigned bytes or shorts");
+      for (const accessor_view* v : {jv, wv})
+        if (v->count() != n)
+          throw parse_error(v->name() + " has " + std::to_string(v->count()) + " elements for " + std::to_string(n) +
+                            " positions");
+      joints_.resize((sets + 1) * n * 4);
+      joint_weights_.resize((sets + 1) * n * 4);
+      jv->read_floats(joints_.data() + sets * n * 4);
+      wv->read_floats(joint_weights_.data() + sets * n * 4, false);
+    }
+    if (sets == 0) return true;
+    bool left = false;
+    std::array<std::pair<float, std::uint32_t>, 16> found;  // weight, joint
+    for (std::size_t v = 0; v < n; ++v) {
+      std::size_t m = 0;
+      for (std::size_t k = 0; k < sets * 4; ++k) {
+        const std::size_t at = (k / 4) * n * 4 + v * 4 + k % 4;
+        const float w = joint_weights_[at];
+        if (!(w > 0) || !std::isfinite(w)) continue;
+        const auto j = static_cast<std::uint32_t>(joints_[at]);
+        if (j >= joints)
+          throw parse_error(plan.name + "'s JOINTS_" + std::to_string(k / 4) + " names joint " + std::to_string(j) +
+                            " of the " + std::to_string(joints) + " of skin " + std::to_string(skin) +
+                            ": it is not skinned");
+        std::size_t i = 0;
+        while (i < m && found[i].second != j) ++i;  // a joint named twice has its weights added
+        if (i == m) found[m++] = {0.0f, j};
+        found[i].first += w;
+      }
+      std::stable_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(m),
+                       [](const auto& a, const auto& b) { return a.first > b.first; });
+      m = std::min<std::size_t>(m, readers::max_influences);
+      float sum = 0;
+      for (std::size_t i = 0; i < m; ++i) sum += found[i].first;
+      if (!(sum > 0) || !std::isfinite(sum)) {
+        left = true;
+        continue;
+      }
+      for (std::size_t i = 0; i < m; ++i) {
+        bones_[v][i] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(first) + found[i].second);
+        weights_[v][i] = found[i].first / sum;
+      }
+    }
+    return left;
+  }
+
+  // The first of the bones of skin s's joints, made once for each skin and world matrix of a node
+  // using it: a bone's offset takes vertices baked with that matrix back to the mesh's own space
+  // (glTF skins ignore the skinned node's transform), then into the joint's by its inverse bind
+  // matrix. Throws when the skin cannot be used.
+  int skin_bones(int s, const mat4& world) {
+    const std::string name = "skin " + std::to_string(s);
+    if (static_cast<std::size_t>(s) >= model_.skins.size())
+      throw parse_error("a node names " + name + " of " + std::to_string(model_.skins.size()) + ": it is not skinned");
+    if (bad_skin_[static_cast<std::size_t>(s)]) throw parse_error(name + " is not used");
+    std::pair<int, std::array<std::uint64_t, 16>> key{s, {}};  // by bits: NaN would break the map's order
+    std::memcpy(key.second.data(), world.data(), sizeof key.second);
+    const auto known = skin_bones_.find(key);
+    if (known != skin_bones_.end()) return known->second;
+    bad_skin_[static_cast<std::size_t>(s)] = true;  // until it is known to be usable
+    const tinygltf::Skin& skin = model_.skins[static_cast<std::size_t>(s)];
+    const std::size_t joints = skin.joints.size();
+    if (joints == 0) throw parse_error(name + " has no joints: it is not used");
+    if (joints > max_bones - out_.bones.size())
+      throw parse_error(name + " would make the model more than " + std::to_string(max_bones) + " bones: it is not used");
+    for (std::size_t j = 0; j < joints; ++j)
+      if (frame_of(skin.joints[j]) < 0)
+        throw parse_error(name + " names node " + std::to_string(skin.joints[j]) + ", which is not in the scene, as joint " +
+                          std::to_string(j) + ": it is not used");
+    std::vector<float> ibm;
+    if (skin.inverseBindMatrices >= 0) {
+      const accessor_view& v = view(skin.inverseBindMatrices, "inverseBindMatrices of " + name);
+      if (v.type() != TINYGLTF_TYPE_MAT4 || v.component_type() != TINYGLTF_COMPONENT_TYPE_FLOAT)
+        throw parse_error(v.name() + " is not MAT4 of floats: " + name + " is not used");
+      if (v.count() < joints)
+        throw parse_error(v.name() + " has " + std::to_string(v.count()) + " matrices for " + std::to_string(joints) +
+                          " joints: " + name + " is not used");
+      ibm.resize(v.count() * 16);
+      v.read_floats(ibm.data());
+    }
+    const mat4 unbake = affine_inverse(world);
+    const int first = static_cast<int>(out_.bones.size());
+    for (std::size_t j = 0; j < joints; ++j) {
+      mat4 m = identity;
+      if (!ibm.empty()) std::copy(ibm.begin() + static_cast<std::ptrdiff_t>(16 * j),
+                                  ibm.begin() + static_cast<std::ptrdiff_t>(16 * j + 16), m.begin());
+      out_.bones.push_back({frame_of(skin.joints[j]), to_engine(m * unbake)});
+    }
+    bad_skin_[static_cast<std::size_t>(s)] = false;
+    skin_bones_.emplace(key, first);
+    return first;
+  }
+
+  // Every animation of the file, in its order (so that numbers match the file's), with the
+  // channels that move nodes of the scene; one that moves none has no channels.
+  void read_animations() {
+    out_.animations.resize(model_.animations.size());
+    for (std::size_t a = 0; a < model_.animations.size(); ++a) {
+      const tinygltf::Animation& from = model_.animations[a];
+      readers::animation& to = out_.animations[a];
+      to.name = from.name;
+      std::map<std::pair<int, readers::interpolation>, std::size_t> channel_of;  // by frame and mode
+      std::set<std::pair<int, int>> moved;                                       // frame and path
+      for (std::size_t c = 0; c < from.channels.size(); ++c) {
+        const std::string name = "animation " + std::to_string(a) + " channel " + std::to_string(c);
+        try {
+          read_channel(from, from.channels[c], name, to, channel_of, moved);
+        } catch (const parse_error& e) {
+          note(name + " is not played: " + e.what());
+        }
+      }
+    }
+  }
+
+  void read_channel(const tinygltf::Animation& from, const tinygltf::AnimationChannel& c, const std::string& name,
+                    readers::animation& to, std::map<std::pair<int, readers::interpolation>, std::size_t>& channel_of,
+                    std::set<std::pair<int, int>>& moved) {
+    const int path = path_of(c.target_path);
+    if (path < 0) return;
+    if (c.target_node < 0 || static_cast<std::size_t>(c.target_node) >= model_.nodes.size())
+      throw parse_error("it names node " + std::to_string(c.target_node) + " of " + std::to_string(model_.nodes.size()));
+    const int frame = frame_of(c.target_node);
+    if (frame < 0) return;  // a node of another scene
+    if (c.sampler < 0 || static_cast<std::size_t>(c.sampler) >= from.samplers.size())
+      throw parse_error("it names sampler " + std::to_string(c.sampler) + " of " + std::to_string(from.samplers.size()));
+    if (!moved.insert({frame, path}).second)
+      throw parse_error("an earlier channel moves the same node the same way");
+    const tinygltf::AnimationSampler& sampler = from.samplers[static_cast<std::size_t>(c.sampler)];
+    readers::interpolation mode;
+    if (sampler.interpolation == "LINEAR") mode = readers::interpolation::linear;
+    else if (sampler.interpolation == "STEP") mode = readers::interpolation::step;
+    else if (sampler.interpolation == "CUBICSPLINE") mode = readers::interpolation::cubic_spline;
+    else throw parse_error("its interpolation is \"" + sampler.interpolation + "\"");
+    const bool cubic = mode == readers::interpolation::cubic_spline;
+
+    const accessor_view& input = view(sampler.input, "input of " + name);
+    const accessor_view& output = view(sampler.output, "output of " + name);
+    if (input.type() != TINYGLTF_TYPE_SCALAR || input.component_type() != TINYGLTF_COMPONENT_TYPE_FLOAT)
+      throw parse_error(input.name() + " is not SCALAR of floats");
+    const int oc = output.component_type();
+    if (output.type() != (path == 1 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3) ||
+        (oc != TINYGLTF_COMPONENT_TYPE_FLOAT && !(path == 1 && output.normalized())))
+      throw parse_error(output.name() + (path == 1 ? " is not VEC4 of floats or normalized integers" : " is not VEC3 of floats"));
+    const std::size_t n = input.count(), per = cubic ? 3 : 1;
+    if (output.count() / per != n || output.count() % per != 0)
+      throw parse_error(output.name() + " has " + std::to_string(output.count()) + " elements for " + std::to_string(n) +
+                        (cubic ? " cubic-spline keys, not three a key" : " keys"));
+    if (n > max_keys - keys_)
+      throw parse_error("the animations hold more than " + std::to_string(max_keys) + " keys");
+    times_.resize(n);
+    input.read_floats(times_.data());
+    for (std::size_t k = 1; k < n; ++k)
+      if (!(times_[k] > times_[k - 1]))
+        throw parse_error(input.name() + " does not increase at key " + std::to_string(k) + " (" +
+                          std::to_string(times_[k - 1]) + " then " + std::to_string(times_[k]) + ")");
+    values_.resize(output.count() * static_cast<std::size_t>(output.components()));
+    output.read_floats(values_.data());
+    if (n == 0) return;
+    keys_ += n;
+
+    const auto slot = channel_of.try_emplace({frame, mode}, to.channels.size());
+    if (slot.second) to.channels.push_back({frame, mode, {}, {}, {}, {}});
+    readers::channel& ch = to.channels[slot.first->second];
+    if (path == 1) fill(ch.rotation, path, cubic);
+    else fill(path == 0 ? ch.translation : ch.scale, path, cubic);
+    to.length = std::max(to.length, times_.back());
+  }
+
+  // Keys from times_ and values_ in the engine's axes: translations with Z negated; rotations
+  // (x, y, z, w) as (-x, -y, z, w), the quaternion of the mirrored rotation F R F in D3DX's
+  // convention (glTF's column-vector matrix of a quaternion is, transposed, D3DX's row-vector
+  // one); scales as they are. Cubic-spline tangents turn the same way, being differences of
+  // values. Linear and step rotations are normalised, as the node's own are.
+  template <std::size_t N>
+  void fill(std::vector<readers::key<N>>& keys, int path, bool cubic) {
+    auto value = [&](std::size_t element) {
+      std::array<float, N> v;
+      std::copy_n(values_.begin() + static_cast<std::ptrdiff_t>(element * N), N, v.begin());
+      if (path == 0) v[2] = -v[2];
+      if (path == 1) v[0] = -v[0], v[1] = -v[1];
+      return v;
+    };
+    keys.resize(times_.size());
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      keys[k].time = times_[k];
+      if (!cubic) {
+        keys[k].value = value(k);
+        if constexpr (N == 4) normalise(keys[k].value);
+        continue;
+      }
+      keys[k].in = value(3 * k);
+      keys[k].value = value(3 * k + 1);
+      keys[k].out = value(3 * k + 2);
+    }
+  }
+
+  static void normalise(std::array<float, 4>& q) {
+    double len = 0;
+    for (float x : q) len += static_cast<double>(x) * x;
+    len = std::sqrt(len);
+    if (len > 0)
+      for (float& x : q) x = static_cast<float>(x / len);
+    else
+      q = {0, 0, 0, 1};
+  }
+
+  // Matrices too large for floats (a huge scale under a tiny one, say) would poison everything.
+  void check_finite() {
+    auto finite = [](const readers::matrix& m) {
+      return std::all_of(m.begin(), m.end(), [](float x) { return std::isfinite(x); });
+    };
+    for (const readers::frame& f : out_.frames)
+      if (!finite(f.rest)) return give_up("a node's matrix does not fit single-precision numbers");
+    for (const readers::bone& b : out_.bones)
+      if (!finite(b.offset)) return give_up("a node's world matrix cannot be inverted in single-precision numbers");
   }
 
   tinygltf::Model& model_;
@@ -860,6 +1301,17 @@ class builder {
   std::vector<std::array<float, 3>> moved_;
   std::vector<std::uint32_t> indices_;
   std::vector<std::array<std::uint32_t, 3>> triangles_;
+  // Animation, when the scene has any.
+  bool animated_ = false;
+  std::vector<int> frame_of_;               // each node's frame, -1 for a node not visited
+  std::vector<int> rigid_bone_;             // each frame's bone for the vertices that follow it, -1 until one does
+  std::vector<bool> bad_skin_;              // skins found unusable
+  std::map<std::pair<int, std::array<std::uint64_t, 16>>, int> skin_bones_;  // first bone of each skin and world
+  std::vector<std::array<std::uint16_t, readers::max_influences>> bones_;  // of the primitive's vertices
+  std::vector<std::array<float, readers::max_influences>> weights_;
+  std::vector<float> joints_, joint_weights_, times_, values_;
+  std::size_t keys_ = 0;      // keys kept, of all animations
+  std::set<std::string> noted_;
 };
 
 // Extensions that the file may require: this reader reads them.

@@ -1,5 +1,6 @@
 // Reads glTF 2.0 files (.gltf JSON with external or data: URI buffers, and binary .glb) into
-// the engine's mesh description.
+// the engine's mesh description, with the node hierarchy, skins and animations that animation
+// needs (gltf.cpp says how they are converted).
 #pragma once
 #include <cstddef>
 #include <cstdint>
