@@ -80,9 +80,12 @@ class pose {
   };
   // The first three columns of a row-vector matrix whose last column is (0, 0, 0, 1), row by row.
   using affine = std::array<float, 12>;
-  // What a bone does to a vertex: the affine matrix for positions (0-11), the 3x3 one for
-  // normals (12-20), then three unused zeros, so that blending runs over a multiple of four.
-  using skin_matrix = std::array<float, 24>;
+  // What a bone does to a vertex, as rows of four floats whose last is zero, so that a row is
+  // one vector operation: the four rows of the affine matrix for positions, then the three of
+  // the matrix for normals.
+  struct skin_matrix {
+    float row[7][4];
+  };
   // A vertex at rest with its influences, those of non-zero weight first.
   struct vertex {
     float position[3];
