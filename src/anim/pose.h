@@ -59,16 +59,21 @@ class pose {
 
   // Writes each output vertex's position, and its normal when has_normals() and normals is not
   // null, under the current pose: position = sum of w * (p * bone), normal = the normalised sum
-  // of w * (n * the bone's normal matrix). A vertex with no weight keeps its rest position and
-  // normal. Output vertex i goes to positions + i * position_stride (three floats) and
+  // of w * (n * the bone's normal matrix), where the normal matrix is the inverse transpose of
+  // the bone's 3x3 part scaled by |det|^(2/3): the 3x3 part itself for a rotation with uniform
+  // scale, and still perpendicular to the surface under non-uniform scale. A vertex with no
+  // weight keeps its rest position and normal. Positions may be null too. Output vertex i goes to positions + i * position_stride (three floats) and
   // normals + i * normal_stride; it comes from description vertex source[i], or from vertex i
   // when source is empty, so the caller may write straight into a vertex buffer whose vertices
-  // it reordered or duplicated. Indices in source must be below vertex_count().
+  // it reordered or duplicated. Indices in source must be below vertex_count() (an output
+  // vertex of another is left unwritten). The bone matrices are brought up to the current pose
+  // once per call, only when animate() changed it.
   void skin(void* positions, std::size_t position_stride, void* normals, std::size_t normal_stride,
             std::span<const std::uint32_t> source = {});
 
   // The combined matrix of a frame and the matrix of a bone (offset * combined) in the current
-  // pose, for what the engine draws by frame rather than by skinning.
+  // pose, for what the engine draws by frame rather than by skinning; not const, as they bring
+  // the matrices up to the current pose as skin() does.
   readers::matrix frame_matrix(int frame);
   readers::matrix bone_matrix(int bone);
 
