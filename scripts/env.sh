@@ -113,9 +113,12 @@ loader_of() { if [ "$1" = i686 ]; then echo "$wine32"; else echo "$wine64"; fi; 
 system_dir_of() { if [ "$1" = i686 ]; then echo 'c:\windows\syswow64'; else echo 'c:\windows\system32'; fi; }
 
 # Creates the private Wine prefix if it is not there yet, or anew if it was made before Wine's
-# 32-bit side was installed (it then lacks the 32-bit system folder).
+# 32-bit side was installed (it then lacks the 32-bit system folder). Where the kernel refuses
+# 32-bit programs, wineboot cannot fill that folder either, so a prefix without it is kept there:
+# remaking it would drop the registration the tests made in it.
 ensure_prefix() {
-  if wine32_installed && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  if [ "${DX8ENGINE_HOST32:-}" = native ] && wine32_installed &&
+    [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
     rm -rf "$WINEPREFIX"
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
