@@ -52,6 +52,7 @@ const wchar_t* directx_text(HRESULT hr) {
 
 std::wstring describe(HRESULT hr) {
     switch (hr) {
+    case error_invalid_argument: return L"Invalid procedure call or argument";
     case error_overflow: return L"Overflow";
     case error_subscript: return L"Subscript out of range";
     case error_type_mismatch: return L"Type mismatch";

@@ -10,6 +10,7 @@
 namespace com {
 
 // Automation run-time errors, as the HRESULTs a client sees (facility control, 0x800A).
+inline constexpr HRESULT error_invalid_argument = static_cast<HRESULT>(0x800A0005);  // 5
 inline constexpr HRESULT error_overflow = static_cast<HRESULT>(0x800A0006);        // 6
 inline constexpr HRESULT error_subscript = static_cast<HRESULT>(0x800A0009);       // 9
 inline constexpr HRESULT error_type_mismatch = static_cast<HRESULT>(0x800A000D);   // 13

@@ -28,6 +28,7 @@ const class_entry classes[] = {
     {&iface::CLSID_dxgraphics, engine::create_dxgraphics},
     {&iface::CLSID_dxinput, engine::create_dxinput},
     {&iface::CLSID_dxmain, engine::create_dxmain},
+    {&iface::CLSID_dxmodels, engine::create_dxmodels},
 };
 
 // One class object per class; it creates a new, independent instance per request.

@@ -33,6 +33,22 @@ D3DMATRIX matrix_translation(float x, float y, float z) {
     return m;
 }
 
+D3DMATRIX matrix_placement(float x, float y, float z, float pitch, float yaw, float roll, float scale) {
+    const double sp = std::sin(pitch), cp = std::cos(pitch), sy = std::sin(yaw), cy = std::cos(yaw);
+    const double sr = std::sin(roll), cr = std::cos(roll);
+    const double rows[3][3] = {{sr * sp * sy + cr * cy, sr * cp, sr * sp * cy - cr * sy},
+                               {cr * sp * sy - sr * cy, cr * cp, cr * sp * cy + sr * sy},
+                               {cp * sy, -sp, cp * cy}};
+    D3DMATRIX m{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) m.m[i][j] = static_cast<float>(rows[i][j] * scale);
+    m._41 = x;
+    m._42 = y;
+    m._43 = z;
+    m._44 = 1.0f;
+    return m;
+}
+
 D3DMATRIX matrix_look_at_lh(const D3DVECTOR& eye, const D3DVECTOR& at, const D3DVECTOR& up) {
     D3DVECTOR z = normalize(sub(at, eye));
     D3DVECTOR x = normalize(cross(up, z));

@@ -21,6 +21,17 @@ struct Direct3DTexture8 : IUnknown {
 
 struct D3DXMesh : IUnknown {
     virtual HRESULT DrawSubset(DWORD attribute) = 0;
+
+    // The animations its model file gave the mesh (none for a mesh with nothing to animate),
+    // played on the processor as D3DX's animation controller and skin information would.
+    virtual LONG AnimationCount() = 0;
+    // The name (as the file spells it) and length in seconds of animation 0 <= index < count.
+    virtual HRESULT GetAnimation(LONG index, std::wstring* name, float* seconds) = 0;
+    // Poses the mesh at seconds into animation (-1: the rest pose), blended over its current
+    // pose at weight (finite seconds, 0 <= weight <= 1), and writes the posed vertices for the
+    // draws after it. A mesh never animated draws the vertices it was made with; one with nothing
+    // to animate stays as it is.
+    virtual HRESULT Animate(LONG animation, float seconds, float weight) = 0;
 };
 
 struct Direct3DDevice8 : IUnknown {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "anim/pose.h"
 #include "dx/ref_counted.h"
 #include "readers/reader.h"
 
@@ -38,6 +41,17 @@ struct mesh_binding {
 thread_local mesh_binding bound;
 std::atomic<unsigned long long> last_mesh_id{0};
 
+std::wstring widen(const std::string& s, UINT code_page = CP_ACP);
+
+// A name from a model file: UTF-8 where it is valid UTF-8 (glTF spells names so, and so do
+// .x files of plain ASCII names), otherwise in the ANSI code page, as other .x files spell them.
+std::wstring name_text(const std::string& s) {
+    if (s.empty()) return {};
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0) > 0)
+        return widen(s, CP_UTF8);
+    return widen(s, CP_ACP);
+}
+
 class real_mesh final : public ref_counted<D3DXMesh> {
 public:
     real_mesh(ComPtr<Direct3DDevice8> owner, IDirect3DDevice8* device) : owner_(std::move(owner)), device_(device) {}
@@ -56,6 +70,43 @@ public:
         return device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertex_count_, s.first_face * 3, s.face_count);
     }
 
+    LONG AnimationCount() override { return pose_ ? pose_->animation_count() : 0; }
+
+    HRESULT GetAnimation(LONG index, std::wstring* name, float* seconds) override {
+        if (index < 0 || index >= AnimationCount()) return D3DERR_INVALIDCALL;
+        if (name) *name = name_text(pose_->name(index));
+        if (seconds) *seconds = pose_->length(index);
+        return S_OK;
+    }
+
+    // The first call makes a dynamic vertex buffer that the mesh draws from from then on; each
+    // call skins the kept copy of the vertices and writes all of it to a discarded buffer, so
+    // that draws of an earlier pose in the same frame keep theirs.
+    HRESULT Animate(LONG animation, float seconds, float weight) override {
+        if (!pose_) return animation == -1 ? S_OK : D3DERR_INVALIDCALL;
+        if (animation < -1 || animation >= pose_->animation_count() || !std::isfinite(seconds) ||
+            !(weight >= 0 && weight <= 1))
+            return D3DERR_INVALIDCALL;
+        if (!posed_) {
+            HRESULT hr = device_->CreateVertexBuffer(static_cast<UINT>(image_.size()),
+                                                     D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, fvf_, D3DPOOL_DEFAULT,
+                                                     posed_.GetAddressOf());
+            if (FAILED(hr)) return hr;
+        }
+        pose_->animate(animation, seconds, weight);
+        pose_->skin(image_.data(), stride_, pose_->has_normals() ? image_.data() + 12 : nullptr, stride_);
+        BYTE* v = nullptr;
+        HRESULT hr = posed_->Lock(0, 0, &v, D3DLOCK_DISCARD);
+        if (FAILED(hr)) return hr;
+        std::memcpy(v, image_.data(), image_.size());
+        posed_->Unlock();
+        if (vertices_ != posed_) {
+            vertices_ = posed_;
+            if (bound.device == device_ && bound.mesh == id_) bound = {};
+        }
+        return S_OK;
+    }
+
     // Fills the buffers from m, giving back m's vertex arrays as soon as they are copied, so
     // that a large mesh is not held twice at once. order receives the file's face index of
     // each face of the index buffer.
@@ -71,16 +122,26 @@ public:
         HRESULT hr = device_->CreateVertexBuffer(vertex_count_ * stride_, D3DUSAGE_WRITEONLY, fvf_, pool,
                                                  vertices_.GetAddressOf());
         if (FAILED(hr)) return hr;
+        const auto interleave = [&](BYTE* out) {
+            for (UINT i = 0; i < vertex_count_; ++i) {
+                BYTE* p = out + static_cast<size_t>(i) * stride_;
+                std::memcpy(p, m.positions[i].data(), 12), p += 12;
+                if (normals) std::memcpy(p, m.normals[i].data(), 12), p += 12;
+                if (colors) std::memcpy(p, &m.colors[i], 4), p += 4;
+                if (uv) std::memcpy(p, m.texcoords[i].data(), 8);
+            }
+        };
+        // A mesh with animations or bones keeps its pose and a copy of its vertices to skin.
+        if (vertex_count_ > 0 && (!m.animations.empty() || !m.bones.empty())) {
+            pose_ = std::make_unique<anim::pose>(m);
+            image_.resize(static_cast<size_t>(vertex_count_) * stride_);
+            interleave(image_.data());
+        }
         BYTE* v = nullptr;
         hr = vertices_->Lock(0, 0, &v, 0);
         if (FAILED(hr)) return hr;
-        for (UINT i = 0; i < vertex_count_; ++i) {
-            BYTE* p = v + i * stride_;
-            std::memcpy(p, m.positions[i].data(), 12), p += 12;
-            if (normals) std::memcpy(p, m.normals[i].data(), 12), p += 12;
-            if (colors) std::memcpy(p, &m.colors[i], 4), p += 4;
-            if (uv) std::memcpy(p, m.texcoords[i].data(), 8);
-        }
+        if (pose_) std::memcpy(v, image_.data(), image_.size());
+        else interleave(v);
         vertices_->Unlock();
 
         // The vertex data is in the buffer: give it back before the index buffer is made.
@@ -134,6 +195,9 @@ private:
     UINT stride_ = 0;
     UINT vertex_count_ = 0;
     std::vector<subset> subsets_;
+    std::unique_ptr<anim::pose> pose_;  // only for a mesh with animations or bones
+    std::vector<BYTE> image_;           // its vertices as the buffer holds them, posed by Animate
+    ComPtr<IDirect3DVertexBuffer8> posed_;
 };
 
 // The neighbouring face across each edge of each face, from shared vertex pairs: the edges with
@@ -181,7 +245,7 @@ std::vector<DWORD> adjacency_of(const readers::mesh& m) {
 }
 
 // Text of the model files: .x files spell names in the ANSI code page, glTF and OBJ in UTF-8.
-std::wstring widen(const std::string& s, UINT code_page = CP_ACP) {
+std::wstring widen(const std::string& s, UINT code_page) {
     if (s.empty()) return {};
     int n = MultiByteToWideChar(code_page, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring w(n, L'\0');

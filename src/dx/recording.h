@@ -59,6 +59,8 @@ public:
         std::vector<std::pair<D3DMATERIAL8, std::wstring>> mesh_materials;
         // Where the loaded mesh's textures are, by material; materials past its end have none.
         std::vector<texture_source> texture_sources;
+        // The loaded mesh's animations: their names and lengths in seconds.
+        std::vector<std::pair<std::wstring, float>> mesh_animations;
     } graphics;
 
     // What the recording keyboard devices read (dx/recording_input.h).

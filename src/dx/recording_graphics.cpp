@@ -36,6 +36,18 @@ class recording_mesh final : public recorded<D3DXMesh> {
 public:
     explicit recording_mesh(std::shared_ptr<log> into) : recorded(std::move(into), "D3DXMesh") {}
     HRESULT DrawSubset(DWORD attribute) override { return enter("DrawSubset", std::to_string(attribute)); }
+    LONG AnimationCount() override { return static_cast<LONG>(log_->graphics.mesh_animations.size()); }
+    HRESULT GetAnimation(LONG index, std::wstring* name, float* seconds) override {
+        HRESULT hr = enter("GetAnimation", std::to_string(index));
+        if (FAILED(hr)) return hr;
+        if (index < 0 || index >= AnimationCount()) return D3DERR_INVALIDCALL;
+        if (name) *name = log_->graphics.mesh_animations[index].first;
+        if (seconds) *seconds = log_->graphics.mesh_animations[index].second;
+        return S_OK;
+    }
+    HRESULT Animate(LONG animation, float seconds, float weight) override {
+        return enter("Animate", fmt("%ld,%g,%g", animation, seconds, weight));
+    }
 };
 
 class recording_materials final : public recorded<D3DXBuffer> {

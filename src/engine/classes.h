@@ -1,4 +1,4 @@
-// Creation of the three public classes, for the class objects of the module.
+// Creation of the four public classes, for the class objects of the module.
 #pragma once
 #include <windows.h>
 
@@ -7,5 +7,6 @@ namespace engine {
 HRESULT create_dxgraphics(REFIID iid, void** out) noexcept;
 HRESULT create_dxinput(REFIID iid, void** out) noexcept;
 HRESULT create_dxmain(REFIID iid, void** out) noexcept;
+HRESULT create_dxmodels(REFIID iid, void** out) noexcept;
 
 }  // namespace engine

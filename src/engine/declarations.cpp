@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include "com/errors.h"
+
 namespace engine {
 namespace {
 
@@ -83,5 +85,10 @@ declarations_state& declarations() {
 void discard_current_state() noexcept { discard(current); }
 
 long live_states() noexcept { return states; }
+
+model_entry& model_at(SHORT index) {
+    if (index < 0 || index >= model_slots) com::raise(com::error_subscript);
+    return (*declarations().models)[index];
+}
 
 }  // namespace engine

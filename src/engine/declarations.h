@@ -49,6 +49,9 @@ struct declarations_state {
     std::unique_ptr<std::array<model_entry, model_slots>> models = std::make_unique<std::array<model_entry, model_slots>>();
 };
 
+// Slot index of this apartment's model table; error 9 for an index outside 0 to 800.
+model_entry& model_at(SHORT index);
+
 // This apartment's state, created empty on first use and discarded, with every reference
 // it holds released, when the apartment ends.
 declarations_state& declarations();

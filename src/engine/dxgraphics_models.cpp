@@ -19,11 +19,6 @@ void check_load(HRESULT hr, const wchar_t* operation, const std::wstring& file, 
     com::check(hr, what.c_str());
 }
 
-model_entry& slot_at(SHORT index) {
-    if (index < 0 || index >= model_slots) com::raise(com::error_subscript);
-    return (*declarations().models)[index];
-}
-
 }  // namespace
 
 // Loads a model into the lowest free slot, which stays taken whatever happens next. The mesh
@@ -93,7 +88,7 @@ HRESULT dxgraphics::model_load(BSTR* path, BSTR* xfilename) {
 HRESULT dxgraphics::model_move(SHORT* index, float* x, float* y, float* z) {
     return call([&] {
         com::need_arguments(index, x, y, z);
-        slot_at(*index).world = dx::matrix_translation(*x, *y, *z);
+        model_at(*index).world = dx::matrix_translation(*x, *y, *z);
     });
 }
 
@@ -102,7 +97,7 @@ HRESULT dxgraphics::model_move(SHORT* index, float* x, float* y, float* z) {
 HRESULT dxgraphics::model_draw(SHORT* index) {
     return call([&] {
         com::need_arguments(index);
-        model_entry& slot = slot_at(*index);
+        model_entry& slot = model_at(*index);
         auto& device = com::need(declarations().d3ddevice);
         com::check(device.SetTransform(D3DTS_WORLDMATRIX(0), slot.world), L"Direct3DDevice8.SetTransform");
         const LONG count = slot.material_count;

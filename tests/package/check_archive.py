@@ -97,17 +97,17 @@ def main():
             classes = [c.attrib for f in files for c in f.findall(f"{ASM}comClass")]
             check([f.get("name") for f in files] == ["dx8engine.dll"], "the assembly manifest names dx8engine.dll")
             check(sorted(c.get("progid") for c in classes) ==
-                  [f"Quellbrook_dx_8engine.{n}" for n in ("dxgraphics", "dxinput", "dxmain")] and
+                  [f"Quellbrook_dx_8engine.{n}" for n in ("dxgraphics", "dxinput", "dxmain", "dxmodels")] and
                   all(c.get("threadingModel") == "Apartment" for c in classes),
-                  "the assembly manifest has the three classes, apartment-threaded, with their ProgIDs")
+                  "the assembly manifest has the four classes, apartment-threaded, with their ProgIDs")
             header = (base / "include/dx8engine_iface.h").read_text()
             for c in classes:
                 name = c["progid"].split(".")[1]
                 parts = c["clsid"].strip("{}").split("-")
                 check(re.search(rf"CLSID_{name} = \{{0x{parts[0]}, 0x{parts[1]}, 0x{parts[2]},", header, re.I) is not None,
                       f"the manifest and the header agree on the CLSID of {name}")
-            check(len(engine.findall(f"{ASM}comInterfaceExternalProxyStub")) == 4,
-                  "the assembly manifest describes the four interfaces")
+            check(len(engine.findall(f"{ASM}comInterfaceExternalProxyStub")) == 5,
+                  "the assembly manifest describes the five interfaces")
 
             app = ET.parse(base / "samples/hello.exe.manifest").getroot()
             dependency = app.find(f"{ASM}dependency/{ASM}dependentAssembly/{ASM}assemblyIdentity")

@@ -1,5 +1,5 @@
 // Arguments as only a C++ client calling through the vtable can pass them: null pointers where
-// a value was expected, and null BSTRs (a script's empty string). Every member of the three
+// a value was expected, and null BSTRs (a script's empty string). Every member of the
 // classes, from the generated member tables, is called with them on an open device: none may
 // crash, a missing argument fails with E_POINTER and a description, and a null string is an
 // empty one.
@@ -17,16 +17,19 @@ protected:
     void SetUp() override {
         Graphics::SetUp();
         ASSERT_EQ(S_OK, engine::create_dxinput(iface::IID_dxinput, reinterpret_cast<void**>(input.GetAddressOf())));
+        ASSERT_EQ(S_OK, engine::create_dxmodels(iface::IID_dxmodels, reinterpret_cast<void**>(models.GetAddressOf())));
         open_device();
     }
     void TearDown() override {
         input.Reset();
+        models.Reset();
         Graphics::TearDown();
     }
 
     IDispatch* object_of(const com::coclass_desc& c) {
         if (c.default_interface->iid == iface::IID_dxmain) return main.Get();
         if (c.default_interface->iid == iface::IID_dxgraphics) return g.Get();
+        if (c.default_interface->iid == iface::IID_dxmodels) return models.Get();
         return input.Get();
     }
 
@@ -67,6 +70,7 @@ protected:
     }
 
     ComPtr<iface::_dxinput> input;
+    ComPtr<iface::_dxmodels> models;
 };
 
 TEST_F(Arguments, ANullPointerFailsWithEPointerAndADescription) {

@@ -134,6 +134,7 @@ void expect_bindings(const std::vector<expected::member>& members) {
 TEST(Binding, DxgraphicsByNameDispidAndSlot) { expect_bindings<probe_dxgraphics>(expected::dxgraphics()); }
 TEST(Binding, DxinputByNameDispidAndSlot) { expect_bindings<probe_dxinput>(expected::dxinput()); }
 TEST(Binding, DxmainByNameDispidAndSlot) { expect_bindings<probe_dxmain>(expected::dxmain()); }
+TEST(Binding, DxmodelsByNameDispidAndSlot) { expect_bindings<probe_dxmodels>(expected::dxmodels()); }
 
 std::wstring invoke_without_arguments(IDispatch* d, DISPID id, std::vector<VARIANT> args = {}) {
     DISPPARAMS dp{args.data(), nullptr, static_cast<UINT>(args.size()), 0};

@@ -1,6 +1,8 @@
 // Models against the recording double: what model_load, model_move and model_draw call,
-// with the failures of each step.
+// with the failures of each step, and what dxmodels hands the mesh.
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "graphics_fixture.h"
 
@@ -25,6 +27,23 @@ protected:
         return m;
     }
     engine::model_entry& slot(int i) { return (*engine::declarations().models)[i]; }
+
+    iface::_dxmodels& models() {
+        if (!models_)
+            EXPECT_EQ(S_OK, engine::create_dxmodels(iface::IID_dxmodels, reinterpret_cast<void**>(models_.GetAddressOf())));
+        return *models_.Get();
+    }
+    HRESULT place(SHORT index, float x, float y, float z, float pitch, float yaw, float roll, float scale) {
+        return models().model_place(&index, &x, &y, &z, &pitch, &yaw, &roll, &scale);
+    }
+    HRESULT animate(SHORT index, LONG animation, float seconds, float weight = 1) {
+        return models().model_animate(&index, &animation, &seconds, &weight);
+    }
+    void TearDown() override {
+        models_.Reset();
+        Graphics::TearDown();
+    }
+    ComPtr<iface::_dxmodels> models_;
 };
 
 TEST_F(Models, LoadReadsTheMeshThenEachMaterialAndItsTexture) {
@@ -206,6 +225,63 @@ TEST_F(Models, MeshesAndTexturesGoWithTheirDevice) {
     ASSERT_EQ(S_OK, initialise(1));
     EXPECT_EQ(0, log->live("D3DXMesh"));
     EXPECT_EQ(1, log->live("Direct3DDevice8"));
+}
+
+// Scale, then roll about z, pitch about x, yaw about y, then the translation; a bad argument
+// leaves the world matrix as it was.
+TEST_F(Models, PlaceScalesTurnsInYawPitchRollOrderAndTranslates) {
+    ASSERT_EQ(S_OK, place(3, 1, 2, 3, 90, 90, 0, 2));
+    const D3DMATRIX& w = slot(3).world;
+    const float expected[4][4] = {{0, 0, -2, 0}, {2, 0, 0, 0}, {0, -2, 0, 0}, {1, 2, 3, 1}};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) EXPECT_NEAR(expected[i][j], w.m[i][j], 1e-6) << i << "," << j;
+    const D3DMATRIX before = w;
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(com::error_invalid_argument, place(3, 0, 0, 0, nan, 0, 0, 1));
+    EXPECT_NE(std::wstring::npos, error_description().find(L"pitch"));
+    EXPECT_EQ(com::error_invalid_argument, place(3, inf, 0, 0, 0, 0, 0, 1));
+    EXPECT_EQ(com::error_invalid_argument, place(3, 0, 0, 0, 0, 0, 0, -inf));
+    EXPECT_EQ(0, std::memcmp(&before, &w, sizeof before));
+    EXPECT_EQ(com::error_subscript, place(801, 0, 0, 0, 0, 0, 0, 1));
+}
+
+TEST_F(Models, AnimationsAreCheckedThenHandedToTheMesh) {
+    open_device();
+    log->graphics.mesh_animations = {{L"walk", 2.5f}, {L"", 0.0f}};
+    ASSERT_EQ(S_OK, load(L"p\\", L"m.x"));
+    SHORT index = 0;
+    LONG count = -1, animation = 0;
+    ASSERT_EQ(S_OK, models().model_animation_count(&index, &count));
+    EXPECT_EQ(2, count);
+    bstr name;
+    float length = 0;
+    ASSERT_EQ(S_OK, models().model_animation_name(&index, &animation, name.out()));
+    EXPECT_EQ(L"walk", name.str());
+    ASSERT_EQ(S_OK, models().model_animation_length(&index, &animation, &length));
+    EXPECT_EQ(2.5f, length);
+    animation = 2;
+    EXPECT_EQ(com::error_subscript, models().model_animation_length(&index, &animation, &length));
+
+    log->clear();
+    EXPECT_EQ(S_OK, animate(0, 0, -7.25f, 0.5f));
+    EXPECT_EQ(S_OK, animate(0, -1, 0));
+    EXPECT_EQ((calls{"D3DXMesh.Animate(0,-7.25,0.5)", "D3DXMesh.Animate(-1,0,1)"}), log->calls());
+    log->clear();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(com::error_subscript, animate(0, 2, 0));
+    EXPECT_EQ(com::error_subscript, animate(0, -2, 0));
+    EXPECT_EQ(com::error_invalid_argument, animate(0, 0, std::numeric_limits<float>::infinity()));
+    EXPECT_EQ(com::error_invalid_argument, animate(0, 0, 0, 1.5f));
+    EXPECT_EQ(com::error_invalid_argument, animate(0, 0, 0, nan));
+    EXPECT_NE(std::wstring::npos, error_description().find(L"weight"));
+    EXPECT_EQ(S_OK, animate(5, -1, 0));  // the rest pose of an empty slot: nothing to do
+    EXPECT_EQ(com::error_subscript, animate(5, 0, 0));
+    EXPECT_TRUE(log->calls().empty());
+
+    // The animations go with the mesh at engine_end.
+    ASSERT_EQ(S_OK, g->engine_end());
+    ASSERT_EQ(S_OK, models().model_animation_count(&index, &count));
+    EXPECT_EQ(0, count);
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ private:
 using probe_dxgraphics = iface::_dxgraphics_probe<probe_base<iface::_dxgraphics>>;
 using probe_dxinput = iface::_dxinput_probe<probe_base<iface::_dxinput>>;
 using probe_dxmain = iface::_dxmain_probe<probe_base<iface::_dxmain>>;
+using probe_dxmodels = iface::_dxmodels_probe<probe_base<iface::_dxmodels>>;
 
 // Makes a probe and hands its first reference to a ComPtr.
 template <class Probe>

@@ -107,6 +107,17 @@ inline std::vector<member> dxmain() {
             {8, L"engine_unload", 0x60030001, kind::method, VT_EMPTY, {}}};
 }
 
+inline std::vector<member> dxmodels() {
+    return {{7, L"model_place", 0x60030000, kind::method, VT_EMPTY,
+             {Integer(L"index"), Single(L"x"), Single(L"y"), Single(L"z"), opt(Single(L"pitch"), 0),
+              opt(Single(L"yaw"), 0), opt(Single(L"roll"), 0), opt(Single(L"scale"), 1)}},
+            {8, L"model_animation_count", 0x60030001, kind::method, VT_I4, {Integer(L"index")}},
+            {9, L"model_animation_name", 0x60030002, kind::method, VT_BSTR, {Integer(L"index"), Long(L"animation")}},
+            {10, L"model_animation_length", 0x60030003, kind::method, VT_R4, {Integer(L"index"), Long(L"animation")}},
+            {11, L"model_animate", 0x60030004, kind::method, VT_EMPTY,
+             {Integer(L"index"), Long(L"animation"), Single(L"seconds"), opt(Single(L"weight"), 1)}}};
+}
+
 // The event interface: keyup is DISPID 1, keydown 2, each with a Long keycode by reference.
 inline std::vector<member> events() {
     return {{-1, L"keyup", 1, kind::method, VT_EMPTY, {Long(L"keycode")}},

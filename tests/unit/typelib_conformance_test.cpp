@@ -16,6 +16,8 @@ const GUID clsid_dxinput = {0xD5C23875, 0x4209, 0x4578, {0x88, 0x99, 0x3A, 0x69,
 const GUID iid_dxmain = {0x868FB7F4, 0xAA04, 0x497C, {0x87, 0x7D, 0x83, 0xA9, 0xDF, 0x27, 0x41, 0xA3}};
 const GUID clsid_dxmain = {0x0BD31CDD, 0xF89D, 0x473E, {0xA0, 0x43, 0x7A, 0xF7, 0x8D, 0xBF, 0x65, 0xD9}};
 const GUID diid_events = {0xBE70E162, 0x1602, 0x45DB, {0x99, 0x1D, 0x91, 0xE4, 0xFA, 0x8F, 0xE0, 0x96}};
+const GUID iid_dxmodels = {0xD7F32969, 0xF23C, 0x4782, {0xBB, 0xAA, 0x0B, 0xC5, 0xBC, 0xE5, 0x21, 0x2D}};
+const GUID clsid_dxmodels = {0x9CC9A4BB, 0x360C, 0x4F12, {0x98, 0xE6, 0xE3, 0x72, 0xB9, 0x11, 0x71, 0xA1}};
 const GUID stdole = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The library under test: by default the one in the DLL of this program's own architecture.
@@ -223,8 +225,9 @@ TEST_F(TypeLibrary, LibraryAttributes) {
     TLIBATTR* a = nullptr;
     ASSERT_EQ(S_OK, lib->GetLibAttr(&a));
     EXPECT_EQ(libid, a->guid);
+    // 67.1 added the fourth class: a client built against 67.0 finds it too.
     EXPECT_EQ(67, a->wMajorVerNum);
-    EXPECT_EQ(0, a->wMinorVerNum);
+    EXPECT_EQ(1, a->wMinorVerNum);
     EXPECT_EQ(0u, a->lcid);
     EXPECT_EQ(library_is_32_bit() ? SYS_WIN32 : SYS_WIN64, a->syskind);
     // The library sets no flags; the runtime marks every library it loaded from a file.
@@ -239,21 +242,24 @@ TEST_F(TypeLibrary, LibraryAttributes) {
     EXPECT_EQ(0u, context);
 }
 
-TEST_F(TypeLibrary, SevenTypesInOrder) {
-    const wchar_t* names[] = {L"_dxgraphics", L"dxgraphics", L"_dxinput", L"dxinput",
-                              L"_dxmain",     L"dxmain",     L"__dxinput"};
-    ASSERT_EQ(7u, lib->GetTypeInfoCount());
-    for (UINT i = 0; i < 7; ++i) EXPECT_EQ(names[i], name_of(info(i).Get()));
+TEST_F(TypeLibrary, TypesInOrder) {
+    // The first seven keep the indices compiled clients were built with; later classes follow.
+    const wchar_t* names[] = {L"_dxgraphics", L"dxgraphics", L"_dxinput", L"dxinput", L"_dxmain",
+                              L"dxmain",      L"__dxinput",  L"_dxmodels", L"dxmodels"};
+    ASSERT_EQ(9u, lib->GetTypeInfoCount());
+    for (UINT i = 0; i < 9; ++i) EXPECT_EQ(names[i], name_of(info(i).Get()));
 }
 
 TEST_F(TypeLibrary, DxgraphicsInterface) { expect_dual(0, L"_dxgraphics", iid_dxgraphics, expected::dxgraphics(), 48); }
 TEST_F(TypeLibrary, DxinputInterface) { expect_dual(2, L"_dxinput", iid_dxinput, expected::dxinput(), 10); }
 TEST_F(TypeLibrary, DxmainInterface) { expect_dual(4, L"_dxmain", iid_dxmain, expected::dxmain(), 9); }
+TEST_F(TypeLibrary, DxmodelsInterface) { expect_dual(7, L"_dxmodels", iid_dxmodels, expected::dxmodels(), 12); }
 
 TEST_F(TypeLibrary, Classes) {
     expect_coclass(1, L"dxgraphics", clsid_dxgraphics, L"_dxgraphics", nullptr);
     expect_coclass(3, L"dxinput", clsid_dxinput, L"_dxinput", L"__dxinput");
     expect_coclass(5, L"dxmain", clsid_dxmain, L"_dxmain", nullptr);
+    expect_coclass(8, L"dxmodels", clsid_dxmodels, L"_dxmodels", nullptr);
 }
 
 TEST_F(TypeLibrary, EventInterface) {
