@@ -9,6 +9,7 @@ crate.gltf  the same box in glTF's right-handed axes, its texture a PNG inside t
 ground.x    a 16 x 16 plane at y = 0, finely divided so that spot and point lights, which the
             device computes per vertex, show as pools of light; textured with ground.bmp
 ball.x      a smooth sphere of radius 1.2 in a plain gold material, no texture
+figure.x    a skinned figure that waves and walks (make_figure.py)
 
 Everything is computed here; the output is the same on every run.
 """
@@ -259,6 +260,8 @@ def main():
     write_gltf(os.path.join(folder, 'crate.gltf'), 'crate', *crate(), (white[0], white[3]), png(64, 64, crate_texel))
     write_x(os.path.join(folder, 'ground.x'), 'ground', *ground(), white, 'ground.bmp')
     write_x(os.path.join(folder, 'ball.x'), 'ball', *ball(), gold)
+    import make_figure  # it builds on this module's helpers
+    make_figure.write_x(os.path.join(folder, 'figure.x'))
 
 
 if __name__ == '__main__':

@@ -6,6 +6,7 @@ model_load reads besides .x, each as its own format has it:
 
 faces.gltf             the image a PNG in a data: URI, the buffer too
 faces.obj              with materials/faces.mtl, whose map_Kd names materials/faces.png
+figure.x, figure.gltf  the demo's waving, walking figure (samples/assets/make_figure.py)
 
 Seen by the engine's default camera, from -z towards +z, the face in front is green (glTF's and
 OBJ's front, their +z side); seen from +x, the face is blue; a model mirrored in x would show
@@ -17,6 +18,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'samples', 'assets'))
 import make_scene  # noqa: E402
+import make_figure  # noqa: E402
 
 # The engine's (left-handed) outward normal of each face, its colour, and its cell of the
 # 4 x 2 atlas.
@@ -77,6 +79,7 @@ def main():
     write_obj(folder, *cube())
     with open(os.path.join(folder, 'materials', 'faces.png'), 'wb') as f:
         f.write(image)
+    make_figure.main()
 
 
 if __name__ == '__main__':
