@@ -100,7 +100,8 @@ public:
         if (FAILED(hr)) return hr;
         std::memcpy(v, image_.data(), image_.size());
         posed_->Unlock();
-        if (vertices_ != posed_) {
+        // (MinGW's ComPtr has no comparison operators: compare the pointers themselves.)
+        if (vertices_.Get() != posed_.Get()) {
             vertices_ = posed_;
             if (bound.device == device_ && bound.mesh == id_) bound = {};
         }

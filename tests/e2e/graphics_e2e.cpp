@@ -585,6 +585,88 @@ TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
     EXPECT_LT(wire.lit, solid.lit / 4);
 }
 
+// The figure of make_figure.py, as .x and as glTF, seen from its front at shoulder height: its
+// right arm hangs at rest, is out along +x half a second into "wave", up at one second (and at
+// every time that wraps to it), halfway between out and up after a crossfade, and out on the
+// other side when the figure is turned round. The static model drawn before and after all this
+// shows the same picture.
+TEST_F(ModelClient, SkinnedFiguresMoveAsTheirAnimationsSayAndStaticModelsStayAsTheyWere) {
+    auto models = create<iface::_dxmodels>(L"Quellbrook_dx_8engine.dxmodels", iface::IID_dxmodels);
+    ASSERT_TRUE(models);
+    const auto static_before = frame_with_model(0);
+    BSTR full = SysAllocString(L"FFFFFF");
+    ASSERT_EQ(S_OK, g->light_ambience(&full));
+    SysFreeString(full);
+    float x = 0, y = 2.1f, z = -6, ay = 2.1f, zero = 0, one = 1;
+    ASSERT_EQ(S_OK, g->camera_position(&x, &y, &z));
+    ASSERT_EQ(S_OK, g->camera_lookat(&zero, &ay, &zero));
+    // Whether most of the 7 x 7 pixels around point (px, py) of the plane z = 0 are lit, or none.
+    auto lit_at = [](const std::vector<DWORD>& picture, float px, float py) -> int {
+        const float half = 6 * std::tan(3.14159265f / 8);
+        const int cx = static_cast<int>((px / half + 1) / 2 * client_width);
+        const int cy = static_cast<int>((1 - (py - 2.1f) / half) / 2 * client_height);
+        int lit = 0;
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx) lit += !black(picture[(cy + dy) * client_width + cx + dx]);
+        return lit > 40 ? 1 : lit == 0 ? 0 : -1;
+    };
+    for (const wchar_t* file : {L"figure.x", L"figure.gltf"}) {
+        SCOPED_TRACE(std::string(file, file + wcslen(file)));
+        SHORT slot = load_at_origin("FACES_MODELS", file);
+        LONG count = 0, wave = 0;
+        float length = 0;
+        BSTR name = nullptr;
+        ASSERT_EQ(S_OK, models->model_animation_count(&slot, &count));
+        EXPECT_EQ(2, count);
+        ASSERT_EQ(S_OK, models->model_animation_name(&slot, &wave, &name));
+        EXPECT_EQ(std::wstring(L"wave"), std::wstring(name ? name : L""));
+        SysFreeString(name);
+        ASSERT_EQ(S_OK, models->model_animation_length(&slot, &wave, &length));
+        EXPECT_FLOAT_EQ(2, length);
+        auto animate = [&](LONG animation, float seconds, float weight = 1) {
+            EXPECT_EQ(S_OK, models->model_animate(&slot, &animation, &seconds, &weight));
+        };
+        // Lit (1) or black (0) where the arm is down, out, up and halfway up.
+        auto arm = [&](const char* when, int down, int out, int up, int halfway) {
+            const auto picture = frame_with_model(slot);
+            EXPECT_EQ(down, lit_at(picture, 0.55f, 1.5f)) << when << ": down";
+            EXPECT_EQ(out, lit_at(picture, 1.3f, 2.1f)) << when << ": out";
+            EXPECT_EQ(up, lit_at(picture, 0.55f, 2.8f)) << when << ": up";
+            EXPECT_EQ(halfway, lit_at(picture, 1.05f, 2.6f)) << when << ": halfway";
+            return picture;
+        };
+        const auto never = arm("never animated", 1, 0, 0, 0);
+        animate(0, 0.5f), arm("0.5 s", 0, 1, 0, 0);
+        animate(0, 1), arm("1 s", 0, 0, 1, 0);
+        animate(0, 5), arm("5 s", 0, 0, 1, 0);
+        animate(0, -1), arm("-1 s", 0, 0, 1, 0);
+        animate(0, 0.5f), animate(0, 1, 0.5f), arm("0.5 s and 1 s crossfaded", 0, 0, 0, 1);
+        animate(1, 0.25f), arm("walking", 1, 0, 0, 0);  // the walk leaves the right arm down
+        animate(-1, 0);
+        const auto rest = arm("rest pose", 1, 0, 0, 0);
+        int differ = 0;
+        for (size_t i = 0; i < rest.size(); ++i) differ += rest[i] != never[i];
+        EXPECT_LT(differ, 50) << "pixels where the bones' rest pose differs from the loaded mesh";
+        float yaw = 180;
+        animate(0, 0.5f);
+        ASSERT_EQ(S_OK, models->model_place(&slot, &zero, &zero, &zero, &zero, &yaw, &zero, &one));
+        const auto turned = frame_with_model(slot);
+        EXPECT_EQ(1, lit_at(turned, -1.3f, 2.1f)) << "turned round, the arm is out on the other side";
+        EXPECT_EQ(0, lit_at(turned, 1.3f, 2.1f));
+        float away = 1000;
+        ASSERT_EQ(S_OK, g->model_move(&slot, &away, &zero, &zero));
+    }
+    SHORT first = 0;
+    float at = 0, back = -5;
+    ASSERT_EQ(S_OK, g->model_move(&first, &zero, &zero, &zero));
+    ASSERT_EQ(S_OK, g->camera_position(&at, &at, &back));
+    ASSERT_EQ(S_OK, g->camera_lookat(&at, &at, &at));
+    BSTR none = SysAllocString(L"000000");
+    ASSERT_EQ(S_OK, g->light_ambience(&none));
+    SysFreeString(none);
+    EXPECT_TRUE(frame_with_model(0) == static_before) << "the static model's picture changed";
+}
+
 // Clients that come and go, each on a thread of its own apartment: COM frees the library at
 // the end of every apartment that may unload it; the library keeps itself loaded instead (an
 // unload and reload leaked what its runtime allocated every time), and each apartment still
