@@ -55,8 +55,9 @@ public:
         return call([&] {
             com::need_arguments(index, animation, result);
             model_entry& slot = model_at(*index);
+            const LONG which = animation_at(slot, animation);  // before the mesh is touched: it may be none
             std::wstring name;
-            com::check(slot.mesh->GetAnimation(animation_at(slot, animation), &name, nullptr), L"D3DXMesh.GetAnimation");
+            com::check(slot.mesh->GetAnimation(which, &name, nullptr), L"D3DXMesh.GetAnimation");
             BSTR text = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
             if (!text) throw std::bad_alloc();
             *result = text;
@@ -67,9 +68,9 @@ public:
         return call([&] {
             com::need_arguments(index, animation, result);
             model_entry& slot = model_at(*index);
+            const LONG which = animation_at(slot, animation);
             float seconds = 0;
-            com::check(slot.mesh->GetAnimation(animation_at(slot, animation), nullptr, &seconds),
-                       L"D3DXMesh.GetAnimation");
+            com::check(slot.mesh->GetAnimation(which, nullptr, &seconds), L"D3DXMesh.GetAnimation");
             *result = seconds;
         });
     }

@@ -1,4 +1,4 @@
-// Every member of the three classes called in every state a client with a window can reach:
+// Every member of the classes called in every state a client with a window can reach:
 // the host must survive each call, and each call must either succeed or fail with an HRESULT
 // and a description the client can show. The members come from the generated member tables,
 // so a member added to the interface is covered without touching this file.
@@ -214,6 +214,7 @@ struct client {
     ComPtr<iface::_dxmain> main;
     ComPtr<iface::_dxgraphics> graphics;
     ComPtr<iface::_dxinput> input;
+    ComPtr<iface::_dxmodels> models;
     std::wstring failed_step;
 
     bool step(HRESULT hr, const wchar_t* what) {
@@ -239,13 +240,14 @@ struct client {
         if (c.default_interface->iid == iface::IID_dxmain) return main.Get();
         if (c.default_interface->iid == iface::IID_dxgraphics) return graphics.Get();
         if (c.default_interface->iid == iface::IID_dxinput) return input.Get();
+        if (c.default_interface->iid == iface::IID_dxmodels) return models.Get();
         return nullptr;
     }
 
-    // The three objects, and the engine brought to the state on the window.
+    // The four objects, and the engine brought to the state on the window.
     bool build(state s, box_watcher& boxes) {
         if (!create(L"dxmain", iface::IID_dxmain, main) || !create(L"dxgraphics", iface::IID_dxgraphics, graphics) ||
-            !create(L"dxinput", iface::IID_dxinput, input))
+            !create(L"dxinput", iface::IID_dxinput, input) || !create(L"dxmodels", iface::IID_dxmodels, models))
             return false;
         if (!step(main->initialize(), L"dxmain.initialize")) return false;
         LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
@@ -311,6 +313,7 @@ struct client {
         if (graphics) graphics->scene_end();
         if (graphics) graphics->engine_end();
         if (main) main->engine_unload();
+        models.Reset();
         input.Reset();
         graphics.Reset();
         main.Reset();

@@ -282,6 +282,9 @@ TEST_F(Models, AnimationsAreCheckedThenHandedToTheMesh) {
     ASSERT_EQ(S_OK, g->engine_end());
     ASSERT_EQ(S_OK, models().model_animation_count(&index, &count));
     EXPECT_EQ(0, count);
+    animation = 0;
+    EXPECT_EQ(com::error_subscript, models().model_animation_name(&index, &animation, name.out()));
+    EXPECT_EQ(com::error_subscript, models().model_animation_length(&index, &animation, &length));
 }
 
 }  // namespace
