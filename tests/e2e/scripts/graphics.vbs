@@ -57,5 +57,17 @@ Err.Clear : w = g.engine_show_display_modes_depth(-1) : Expect "row -1 is out of
 Err.Clear : g.engine_render_solid_mode : Expect "fill mode without a device", Err.Number, 91
 Err.Clear : g.scene_begin : Expect "scene_begin without a device", Err.Number, 91
 
+' The fourth class through late binding: optional arguments left out, and its errors.
+Dim md
+Set md = CreateObject("Quellbrook_dx_8engine.dxmodels")
+Err.Clear : md.model_place 3, 1, 2, 3 : Expect "model_place without its optional arguments", Err.Number, 0
+Err.Clear : md.model_place 3, 1, 2, 3, 0, 90, 0, 2 : Expect "model_place turned and scaled", Err.Number, 0
+Err.Clear : md.model_place 801, 0, 0, 0 : Expect "model_place of slot 801", Err.Number, 9
+Expect "animations of an empty slot", md.model_animation_count(3), 0
+Err.Clear : md.model_animate 3, -1, 0 : Expect "rest pose of an empty slot", Err.Number, 0
+Err.Clear : md.model_animate 3, 0, 1.5 : Expect "animation 0 of an empty slot", Err.Number, 9
+Err.Clear : md.model_animate 3, -1, 0, 2 : Expect "weight 2", Err.Number, 5
+Err.Clear : w = md.model_animation_name(3, 0) : Expect "name of animation 0 of an empty slot", Err.Number, 9
+
 m.engine_unload
 WScript.Echo "summary: " & passed & " passed, " & failed & " failed"
