@@ -29,8 +29,9 @@ protected:
     engine::model_entry& slot(int i) { return (*engine::declarations().models)[i]; }
 
     iface::_dxmodels& models() {
-        if (!models_)
+        if (!models_) {
             EXPECT_EQ(S_OK, engine::create_dxmodels(iface::IID_dxmodels, reinterpret_cast<void**>(models_.GetAddressOf())));
+        }
         return *models_.Get();
     }
     HRESULT place(SHORT index, float x, float y, float z, float pitch, float yaw, float roll, float scale) {
