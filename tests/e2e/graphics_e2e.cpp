@@ -642,6 +642,19 @@ TEST_F(ModelClient, SkinnedFiguresMoveAsTheirAnimationsSayAndStaticModelsStayAsT
         animate(0, -1), arm("-1 s", 0, 0, 1, 0);
         animate(0, 0.5f), animate(0, 1, 0.5f), arm("0.5 s and 1 s crossfaded", 0, 0, 0, 1);
         animate(1, 0.25f), arm("walking", 1, 0, 0, 0);  // the walk leaves the right arm down
+        // One slot drawn twice in a frame, in two poses: the first draw keeps its own.
+        for (int i = 0; i < frames_per_picture; ++i) {
+            EXPECT_EQ(S_OK, g->scene_begin());
+            animate(0, 1);
+            EXPECT_EQ(S_OK, g->model_draw(&slot));
+            animate(0, 0.5f);
+            EXPECT_EQ(S_OK, g->model_draw(&slot));
+            EXPECT_EQ(S_OK, g->scene_end());
+            client_window::pump();
+        }
+        const auto twice = read_client(win.hwnd);
+        EXPECT_EQ(1, lit_at(twice, 0.55f, 2.8f)) << "drawn up, then out";
+        EXPECT_EQ(1, lit_at(twice, 1.3f, 2.1f)) << "drawn up, then out";
         animate(-1, 0);
         const auto rest = arm("rest pose", 1, 0, 0, 0);
         int differ = 0;
