@@ -3,7 +3,7 @@
 # printing their figures and ratios: the 32-bit engine where this machine runs 32-bit
 # programs, the 64-bit one otherwise. SOAK_LIVES sets the soak's lives per kind (90).
 # The scaling benchmark (bench/scaling.sh) runs last; SCALING=0 leaves it out, SCALING=only runs
-# it alone.
+# it alone. ANIM=only runs the animation benchmark (bench/anim_bench.cpp) alone.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
 host32_check
@@ -31,6 +31,19 @@ bench() {
   "$@" || status=$?
   [ "$status" -eq 0 ] || { echo "benchmark failed with exit $status: $*" >&2; failed+=("$*"); }
 }
+# model_animate against d3dx9's skinning, and frames of animated draws against static ones, with
+# Direct3D and llvmpipe on the calling thread as for the frame cost below.
+anim_benchmark() {
+  "$loader" reg add "$(app_d3d anim_bench.exe)" /v csmt /t REG_DWORD /d 0 /f >/dev/null
+  echo "animation, Direct3D on the calling thread:"
+  bench env LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/anim_bench.exe"
+  "$loader" reg delete "$(app_d3d anim_bench.exe)" /f >/dev/null || true
+}
+if [ "${ANIM:-}" = only ]; then
+  anim_benchmark
+  [ "${#failed[@]}" -eq 0 ] || exit 1
+  exit 0
+fi
 if [ "${SCALING:-1}" = only ]; then
   xfiles=$(cd "$root/../shared/xfiles" && pwd)
   scaling_benchmark
@@ -76,6 +89,7 @@ bench env XFILES=$xfiles LP_NUM_THREADS=0 "$loader" "$build/$arch/bin/dispatch_b
 echo "frame cost, Wine's default Direct3D (its own command thread):"
 bench env XFILES=$xfiles "$loader" "$build/$arch/bin/frame_cost_bench.exe" 60
 "$loader" reg delete "$(app_d3d dispatch_bench.exe)" /f >/dev/null || true
+anim_benchmark
 # Client lives one after another (SOAK_LIVES of each kind): growth per life, engine and raw d3d8,
 # after 30 lives in which the host's C library fills its allocation arenas (fewer on 64-bit).
 bench env XFILES=$xfiles "$loader" "$build/$arch/bin/soak_bench.exe" "${SOAK_LIVES:-90}" --warm-up 30

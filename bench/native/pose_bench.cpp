@@ -8,26 +8,16 @@
 //   pose_bench [iterations]     (2000 if not given)
 //
 // Built by bench/native's CMakeLists.txt, or alone:
-//   g++ -std=c++20 -O2 -Isrc bench/native/pose_bench.cpp src/anim/pose.cpp -o pose_bench
+//   g++ -std=c++20 -O2 -Isrc -Itests/native bench/native/pose_bench.cpp src/anim/pose.cpp -o pose_bench
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "anim/pose.h"
-
-static long allocations = 0;
-
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "new_counter.h"
 
 namespace {
 

@@ -4,20 +4,9 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <new>
 
 #include "anim/pose.h"
-
-// Allocations made through operator new, so that posing and skinning can be shown to make none.
-static long allocations = 0;
-
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "new_counter.h"
 
 namespace {
 
