@@ -59,6 +59,18 @@ public:
     HRESULT DrawSubset(DWORD attribute) override {
         if (attribute >= subsets_.size() || subsets_[attribute].face_count == 0) return S_OK;
         const subset& s = subsets_[attribute];
+        if (posed_) {
+            // A posed mesh is drawn from its own copy of the vertices, which the device copies
+            // into a stream of its own at the call: the next pose may be written at once, and
+            // the draws of earlier poses keep theirs, with no wait for a buffer still in use.
+            forget_mesh_binding(device_);  // a draw from memory leaves stream 0 and the indices unset
+            HRESULT hr = device_->SetVertexShader(fvf_);
+            if (FAILED(hr)) return hr;
+            const size_t index_size = index_format_ == D3DFMT_INDEX32 ? 4 : 2;
+            return device_->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, vertex_count_, s.face_count,
+                                                   index_image_.data() + size_t{s.first_face} * 3 * index_size,
+                                                   index_format_, image_.data(), stride_);
+        }
         if (bound.device != device_ || bound.mesh != id_) {
             forget_mesh_binding(device_);
             HRESULT hr = device_->SetStreamSource(0, vertices_.Get(), stride_);
@@ -79,32 +91,15 @@ public:
         return S_OK;
     }
 
-    // The first call makes a dynamic vertex buffer that the mesh draws from from then on; each
-    // call skins the kept copy of the vertices and writes all of it to a discarded buffer, so
-    // that draws of an earlier pose in the same frame keep theirs.
+    // Skins the kept copy of the vertices, which the mesh draws from from then on.
     HRESULT Animate(LONG animation, float seconds, float weight) override {
         if (!pose_) return animation == -1 ? S_OK : D3DERR_INVALIDCALL;
         if (animation < -1 || animation >= pose_->animation_count() || !std::isfinite(seconds) ||
             !(weight >= 0 && weight <= 1))
             return D3DERR_INVALIDCALL;
-        if (!posed_) {
-            HRESULT hr = device_->CreateVertexBuffer(static_cast<UINT>(image_.size()),
-                                                     D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, fvf_, D3DPOOL_DEFAULT,
-                                                     posed_.GetAddressOf());
-            if (FAILED(hr)) return hr;
-        }
         pose_->animate(animation, seconds, weight);
         pose_->skin(image_.data(), stride_, pose_->has_normals() ? image_.data() + 12 : nullptr, stride_);
-        BYTE* v = nullptr;
-        HRESULT hr = posed_->Lock(0, 0, &v, D3DLOCK_DISCARD);
-        if (FAILED(hr)) return hr;
-        std::memcpy(v, image_.data(), image_.size());
-        posed_->Unlock();
-        // (MinGW's ComPtr has no comparison operators: compare the pointers themselves.)
-        if (vertices_.Get() != posed_.Get()) {
-            vertices_ = posed_;
-            if (bound.device == device_ && bound.mesh == id_) bound = {};
-        }
+        posed_ = true;
         return S_OK;
     }
 
@@ -183,6 +178,19 @@ public:
             ++subsets_[attribute].face_count;
         }
         indices_->Unlock();
+        if (pose_) {  // the indices again, for the draws from memory of a posed mesh
+            index_format_ = wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16;
+            index_image_.resize(index_bytes);
+            for (size_t f = 0; f < order.size(); ++f)
+                for (int k = 0; k < 3; ++k) {
+                    const std::uint32_t i = m.triangles[order[f]][k];
+                    if (wide) std::memcpy(index_image_.data() + (f * 3 + k) * 4, &i, 4);
+                    else {
+                        const WORD w = static_cast<WORD>(i);
+                        std::memcpy(index_image_.data() + (f * 3 + k) * 2, &w, 2);
+                    }
+                }
+        }
         return S_OK;
     }
 
@@ -198,7 +206,9 @@ private:
     std::vector<subset> subsets_;
     std::unique_ptr<anim::pose> pose_;  // only for a mesh with animations or bones
     std::vector<BYTE> image_;           // its vertices as the buffer holds them, posed by Animate
-    ComPtr<IDirect3DVertexBuffer8> posed_;
+    std::vector<BYTE> index_image_;     // and its indices, as the index buffer holds them
+    D3DFORMAT index_format_ = D3DFMT_INDEX16;
+    bool posed_ = false;  // drawn from image_ since the first Animate
 };
 
 // The neighbouring face across each edge of each face, from shared vertex pairs: the edges with
