@@ -4,7 +4,7 @@
 // an ambient level, circles the camera round it, draws text at five alignments and reads the
 // keyboard through dxinput's events, on a thread of its own so that the frames never wait for
 // it. Through dxmodels, by the clock, a skinned figure in the middle of the scene waves and
-// walks in turn, crossfading between the two and facing the camera, and one crate turns:
+// walks in turn, crossfading between the two, and one crate turns:
 //
 //   W wireframe, S solid, P points, L switches the white light off and on, Escape quits.
 //
@@ -239,9 +239,8 @@ figure_animations find_figure_animations(iface::_dxmodels* models) {
     return found;
 }
 
-// Turns the crate and poses the figure for the time t in seconds since the start; the camera is
-// at angle camera_angle round the scene (x = cos, z = sin).
-void move_models(iface::_dxmodels* models, const figure_animations& figure_clips, float t, float camera_angle) {
+// Turns the crate and poses the figure for the time t in seconds since the start.
+void move_models(iface::_dxmodels* models, const figure_animations& figure_clips, float t) {
     {
         const placed_model& c = scene[turning_crate];
         SHORT index = turning_crate;
@@ -251,10 +250,9 @@ void move_models(iface::_dxmodels* models, const figure_animations& figure_clips
     }
     const placed_model& f = scene[figure];
     SHORT index = figure;
-    // The figure's front is -z; yaw y turns it to (-sin y, 0, -cos y), which is made to point at
-    // the camera, (cos a, 0, sin a) from the middle.
-    float x = f.x, y = f.y, z = f.z, pitch = 0, roll = 0, scale = 1;
-    float yaw = static_cast<float>(std::atan2(-std::cos(camera_angle), -std::sin(camera_angle)) * 180 / 3.14159265358979);
+    // The figure's front is -z; yaw -51 degrees turns it to (0.78, 0, -0.62), towards where the
+    // white light comes from, so that the camera sees its lit front as it comes round.
+    float x = f.x, y = f.y, z = f.z, pitch = 0, yaw = -51, roll = 0, scale = 1;
     ok(models->model_place(&index, &x, &y, &z, &pitch, &yaw, &roll, &scale), "model_place figure");
     if (figure_clips.wave < 0 || figure_clips.walk < 0) return;
     // The wave's weight: 1 through the waving phase, 0 through the walking one, changing over
@@ -554,7 +552,7 @@ int main(int argc, char** argv) {
             float ex = 11 * std::cos(angle), ey = 5.5f, ez = 11 * std::sin(angle), ax = 0, ay = 0.8f, az = 0;
             ok(g->camera_position(&ex, &ey, &ez), "camera_position");
             ok(g->camera_lookat(&ax, &ay, &az), "camera_lookat");
-            if (mover) move_models(mover.Get(), figure_clips, elapsed / 1000.0f, angle);
+            if (mover) move_models(mover.Get(), figure_clips, elapsed / 1000.0f);
 
             ok(g->scene_begin(), "scene_begin");
             for (SHORT i = 0; i < models; ++i) {
