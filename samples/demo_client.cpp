@@ -3,7 +3,8 @@
 // our own models (samples/assets), lights it with a directional, a spot and a point light and
 // an ambient level, circles the camera round it, draws text at five alignments and reads the
 // keyboard through dxinput's events, on a thread of its own so that the frames never wait for
-// it:
+// it. Through dxmodels, by the clock, a skinned figure in the middle of the scene waves and
+// walks in turn, crossfading between the two, and one crate turns:
 //
 //   W wireframe, S solid, P points, L switches the white light off and on, Escape quits.
 //
@@ -201,10 +202,69 @@ struct placed_model {
 // from its .x file and once from a glTF file, in two slots at different places.
 constexpr placed_model scene[] = {
     {L"ground.x", 0, 0, 0},
-    {L"crate.x", -2.5f, 1, 0.5f},
+    {L"crate.x", -2.5f, 1, 0.5f},     // turns about its upright axis
     {L"crate.gltf", -0.2f, 1, 3.2f},  // the same box, from a glTF file that holds its image
     {L"ball.x", 2.6f, 1.2f, -0.6f},
+    {L"figure.x", 0.2f, 0, -0.2f},    // stands on the ground between the others, 2.8 units tall
 };
+constexpr SHORT turning_crate = 1, figure = 4;
+constexpr float crate_degrees_per_second = 45;
+
+// The figure waves for 4 seconds (two waves), then walks on the spot for 4, and so on; each
+// change crossfades over half a second.
+constexpr float figure_phase = 4, figure_crossfade = 0.5f;
+
+// The figure's animations, found by name so that their order in the file does not matter; -1
+// where the figure has no such animation (or did not load), which leaves it unanimated.
+struct figure_animations {
+    LONG wave = -1, walk = -1;
+};
+
+figure_animations find_figure_animations(iface::_dxmodels* models) {
+    figure_animations found;
+    SHORT index = figure;
+    LONG count = 0;
+    if (!ok(models->model_animation_count(&index, &count), "model_animation_count")) return found;
+    for (LONG a = 0; a < count; ++a) {
+        BSTR name = nullptr;
+        float length = 0;
+        if (!ok(models->model_animation_name(&index, &a, &name), "model_animation_name")) continue;
+        ok(models->model_animation_length(&index, &a, &length), "model_animation_length");
+        const std::string text = narrow(name ? name : L"");
+        SysFreeString(name);
+        std::printf("figure: animation %ld \"%s\", %g s\n", static_cast<long>(a), text.c_str(), length);
+        if (text == "wave") found.wave = a;
+        if (text == "walk") found.walk = a;
+    }
+    return found;
+}
+
+// Turns the crate and poses the figure for the time t in seconds since the start.
+void move_models(iface::_dxmodels* models, const figure_animations& figure_clips, float t) {
+    {
+        const placed_model& c = scene[turning_crate];
+        SHORT index = turning_crate;
+        float x = c.x, y = c.y, z = c.z, pitch = 0, yaw = std::fmod(t * crate_degrees_per_second, 360.0f), roll = 0,
+              scale = 1;
+        ok(models->model_place(&index, &x, &y, &z, &pitch, &yaw, &roll, &scale), "model_place crate");
+    }
+    const placed_model& f = scene[figure];
+    SHORT index = figure;
+    // The figure's front is -z; yaw -51 degrees turns it to (0.78, 0, -0.62), towards where the
+    // white light comes from, so that the camera sees its lit front as it comes round.
+    float x = f.x, y = f.y, z = f.z, pitch = 0, yaw = -51, roll = 0, scale = 1;
+    ok(models->model_place(&index, &x, &y, &z, &pitch, &yaw, &roll, &scale), "model_place figure");
+    if (figure_clips.wave < 0 || figure_clips.walk < 0) return;
+    // The wave's weight: 1 through the waving phase, 0 through the walking one, changing over
+    // figure_crossfade seconds at the start of each.
+    const float phase = std::fmod(t, 2 * figure_phase);
+    const float wave = phase < figure_phase ? std::fmin(1.0f, phase / figure_crossfade)
+                                            : std::fmax(0.0f, 1 - (phase - figure_phase) / figure_crossfade);
+    float seconds = t, full = 1, weight = wave;
+    LONG walk = figure_clips.walk, waving = figure_clips.wave;
+    if (wave < 1) ok(models->model_animate(&index, &walk, &seconds, &full), "model_animate walk");
+    if (wave > 0) ok(models->model_animate(&index, &waving, &seconds, &weight), "model_animate wave");
+}
 
 // Loads and places the scene's models; returns how many slots were taken.
 SHORT load_scene(iface::_dxgraphics* g, const std::wstring& assets) {
@@ -467,6 +527,9 @@ int main(int argc, char** argv) {
 
         const SHORT models = load_scene(g.Get(), program_folder() + L"demo_assets\\");
         light_scene(g.Get());
+        ComPtr<iface::_dxmodels> mover;
+        figure_animations figure_clips;
+        if (engine.create_models(mover)) figure_clips = find_figure_animations(mover.Get());
         SetForegroundWindow(window);
         std::printf("running for %g seconds: W wireframe, S solid, P points, L light, Escape quits\n", seconds);
 
@@ -489,6 +552,7 @@ int main(int argc, char** argv) {
             float ex = 11 * std::cos(angle), ey = 5.5f, ez = 11 * std::sin(angle), ax = 0, ay = 0.8f, az = 0;
             ok(g->camera_position(&ex, &ey, &ez), "camera_position");
             ok(g->camera_lookat(&ax, &ay, &az), "camera_lookat");
+            if (mover) move_models(mover.Get(), figure_clips, elapsed / 1000.0f);
 
             ok(g->scene_begin(), "scene_begin");
             for (SHORT i = 0; i < models; ++i) {

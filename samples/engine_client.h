@@ -24,6 +24,11 @@ struct engine_client {
         return make(L"Quellbrook_dx_8engine.dxinput", iface::IID_dxinput, input);
     }
 
+    // Creates a dxmodels object, which turns, scales and animates the models of the thread.
+    bool create_models(Microsoft::WRL::ComPtr<iface::_dxmodels>& models) {
+        return make(L"Quellbrook_dx_8engine.dxmodels", iface::IID_dxmodels, models);
+    }
+
     // Creates the classes and the DirectX root objects (dxmain.initialize), once.
     HRESULT initialize() {
         if (!create()) return REGDB_E_CLASSNOTREG;

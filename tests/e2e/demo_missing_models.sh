@@ -17,7 +17,7 @@ printf '%s\n' "$out"
 failed=0
 fail() { echo "FAIL: $1"; failed=1; }
 [ "$status" -eq 1 ] || fail "exit code $status, expected 1"
-for model in ground.x crate.x crate.gltf ball.x; do
+for model in ground.x crate.x crate.gltf ball.x figure.x; do
   line=$(grep -E "^demo: model_load $model failed: " <<<"$out")
   [ -n "$line" ] || { fail "no failure printed for $model"; continue; }
   grep -q 'demo_assets' <<<"$line" || fail "the description does not name the missing file: $line"
