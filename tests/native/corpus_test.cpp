@@ -73,6 +73,10 @@ TEST(Corpus, BinaryAndCompressedCubesMatchTheTextCube) {
   EXPECT_NEAR(binary.materials[0].diffuse[0], 0.639216f, 1e-5);
   EXPECT_NEAR(binary.materials[0].power, 96.07843f, 1e-4);
   EXPECT_NEAR(binary.materials[0].specular[2], 0.498039f, 1e-5);
+  // Its skin reads the same in all three forms.
+  ASSERT_EQ(text.bones.size(), 1u);
+  for (const xfile::mesh* other : {&binary, &compressed})
+    EXPECT_TRUE(other->bones.size() == 1 && other->bones[0].offset == text.bones[0].offset && other->weights == text.weights);
 }
 
 TEST(Corpus, FramesPlaceTheCubeInModelSpace) {
