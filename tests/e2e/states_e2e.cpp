@@ -467,24 +467,18 @@ public:
     HWND hwnd;
 };
 
-// A keyboard of the test's own, acquired on its window for the whole run. Under Wine, giving up
-// the last acquired device took half a second (its input thread ends), paid by every client's
-// close; with this one held, a client's keyboard is never the last.
+// A keyboard of the test's own, acquired for the whole run: under Wine, giving up the last
+// acquired device took half a second (its input thread ends), paid by every client's close.
 struct held_keyboard {
     explicit held_keyboard(HWND window) {
-        if (FAILED(DirectInput8Create(GetModuleHandleW(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8W,
-                                      reinterpret_cast<void**>(input.GetAddressOf()), nullptr)) ||
-            FAILED(input->CreateDevice(GUID_SysKeyboard, &device, nullptr)))
-            return;
-        device->SetDataFormat(&c_dfDIKeyboard);
-        device->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND);
-        device->Acquire();
-    }
-    ~held_keyboard() {
-        if (device) device->Unacquire();
+        if (SUCCEEDED(DirectInput8Create(GetModuleHandleW(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8W,
+                                         reinterpret_cast<void**>(input.GetAddressOf()), nullptr)) &&
+            SUCCEEDED(input->CreateDevice(GUID_SysKeyboard, &device, nullptr)) &&
+            SUCCEEDED(device->SetDataFormat(&c_dfDIKeyboard)))
+            device->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND), device->Acquire();
     }
     ComPtr<IDirectInput8W> input;
-    ComPtr<IDirectInputDevice8W> device;
+    ComPtr<IDirectInputDevice8W> device;  // released, and so given up, at the end of the run
 };
 
 // Waits for a client thread while serving the window's messages, which the device sends to
