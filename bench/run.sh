@@ -12,6 +12,7 @@ ensure_prefix
 arch=$(client_arch)
 echo "benchmarks: the $arch engine"
 build_arch "$arch" >/dev/null
+cmake --build "$build/$arch" --target benchmarks -j"$(nproc)" >/dev/null
 loader=$(loader_of "$arch")
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true' EXIT
 start_xvfb
