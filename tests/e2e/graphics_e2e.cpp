@@ -706,7 +706,7 @@ TEST(ClientLives, TheLibraryStaysLoadedAsApartmentsEndAndServesTheNextOneAfresh)
 // rate and text colour, read back from its own window every life.
 namespace at_once {
 
-constexpr int apartments = 4, rounds = 24, width = 320, height = 240;
+constexpr int apartments = 4, rounds = 12, width = 320, height = 240;
 
 struct scene {
     int left, top;            // the window's place on the screen
