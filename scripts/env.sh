@@ -5,6 +5,8 @@ build=${BUILD_DIR:-$root/build}
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# ccache, where the build uses it, takes paths below the repository as relative ones.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 # The loaders are started directly: Debian's wine, wine-stable and winepath wrappers all go
 # through the 32-bit loader, which some kernels refuse to start.
 wine32=/usr/lib/wine/wine
@@ -128,12 +130,13 @@ ensure_prefix() {
   fi
 }
 
-# Starts Xvfb on the first free display; sets DISPLAY and xvfb_pid.
+# Starts Xvfb on the first free display; sets DISPLAY to it and adds its pid to xvfb_pids.
+xvfb_pids=()
 start_xvfb() {
   local n=90
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
+  xvfb_pids+=($!)
   export DISPLAY=":$n"
   for _ in $(seq 50); do
     [ -e "/tmp/.X11-unix/X$n" ] && return 0
@@ -141,6 +144,21 @@ start_xvfb() {
   done
   echo "Xvfb did not start on :$n" >&2
   return 1
+}
+
+# Starts one Xvfb per test CTest runs at once and writes the resource spec that hands them out
+# (tests/on_display.sh reads a test's display from it): start_displays COUNT SPEC-FILE. DISPLAY is
+# left at the first, for Wine's services.
+start_displays() {
+  local i ids=() first
+  for ((i = 0; i < $1; i++)); do
+    start_xvfb || return 1
+    ids+=("{\"id\": \"d${DISPLAY#:}\", \"slots\": 1}")
+    first=${first:-$DISPLAY}
+  done
+  export DISPLAY=$first
+  local IFS=,
+  printf '{"version": {"major": 1, "minor": 0}, "local": [{"displays": [%s]}]}\n' "${ids[*]}" >"$2"
 }
 
 # Keeps one wineserver and Wine's background services running for the whole run, started
@@ -152,11 +170,12 @@ start_wine_services() {
 }
 
 stop_xvfb() {
-  if [ -n "${xvfb_pid:-}" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=
-  fi
+  local pid
+  for pid in "${xvfb_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  xvfb_pids=()
 }
 
 # Builds the engine and its tests for one architecture.

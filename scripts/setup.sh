@@ -10,7 +10,7 @@ source "$(dirname "$0")/env.sh"
 host32_check
 
 packages=(
-  cmake make ninja-build g++ python3
+  cmake make ninja-build g++ python3 ccache
   mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev
   googletest

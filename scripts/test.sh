@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the engine for 32- and 64-bit Windows and runs every test
-# under Wine and Xvfb. Ends with CTest's summary.
+# under Wine and Xvfb, as many at once as the machine has cores. Ends with CTest's summary.
 #
 # Where this machine does not run 32-bit programs (or DX8ENGINE_NO_NATIVE32=1 says to act as
 # if), the 32-bit suite is replaced by a smoke under qemu-user emulation, or, where that cannot
@@ -54,7 +54,10 @@ printf '"%s" ' "${suites[@]}" >>"$build/CTestTestfile.cmake"
 printf ')\n' >>"$build/CTestTestfile.cmake"
 
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true; WINEPREFIX=$build/wineprefix-i686-emulated wineserver -k 2>/dev/null || true; emulation_stop' EXIT
-start_xvfb
+# As many tests at once as the machine has cores (CTEST_PARALLEL_LEVEL sets another number),
+# each test that opens windows on a display of its own.
+jobs=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+start_displays "$jobs" "$build/displays.json"
 start_wine_services
 cd "$build"
-ctest --output-on-failure "$@"
+ctest -j"$jobs" --resource-spec-file "$build/displays.json" --output-on-failure "$@"
