@@ -146,9 +146,9 @@ start_xvfb() {
   return 1
 }
 
-# Starts one Xvfb per test CTest runs at once and writes the resource spec that hands them out
-# (tests/on_display.sh reads a test's display from it): start_displays COUNT SPEC-FILE. DISPLAY is
-# left at the first, for Wine's services.
+# Starts one Xvfb per test CTest runs at once and writes the CTest resource file that lists them
+# (tests/on_display.sh reads a test's display from it): start_displays COUNT FILE. DISPLAY is left
+# at the first, for Wine's services.
 start_displays() {
   local i ids=() first
   for ((i = 0; i < $1; i++)); do

@@ -55,7 +55,7 @@ printf ')\n' >>"$build/CTestTestfile.cmake"
 
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true; WINEPREFIX=$build/wineprefix-i686-emulated wineserver -k 2>/dev/null || true; emulation_stop' EXIT
 # As many tests at once as the machine has cores (CTEST_PARALLEL_LEVEL sets another number),
-# each test that opens windows on a display of its own.
+# each test that opens windows on a display of its own, listed in displays.json.
 jobs=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 start_displays "$jobs" "$build/displays.json"
 start_wine_services

@@ -586,10 +586,9 @@ TEST_F(ModelClient, WireframeLeavesFarFewerLitPixelsThanSolid) {
 }
 
 // The figure of make_figure.py, as .x and as glTF, seen from its front at shoulder height: its
-// right arm hangs at rest, is out along +x half a second into "wave", up at one second (and at
-// every time that wraps to it), halfway between out and up after a crossfade, and out on the
-// other side when the figure is turned round. The static model drawn before and after all this
-// shows the same picture.
+// right arm hangs at rest, is out along +x half a second into "wave", up at one second, halfway
+// after a crossfade, and out on the other side when the figure is turned round. The static
+// model drawn before and after all this shows the same picture.
 TEST_F(ModelClient, SkinnedFiguresMoveAsTheirAnimationsSayAndStaticModelsStayAsTheyWere) {
     auto models = create<iface::_dxmodels>(L"Quellbrook_dx_8engine.dxmodels", iface::IID_dxmodels);
     ASSERT_TRUE(models);
@@ -636,8 +635,6 @@ TEST_F(ModelClient, SkinnedFiguresMoveAsTheirAnimationsSayAndStaticModelsStayAsT
         const auto never = arm("never animated", 1, 0, 0, 0);
         animate(0, 0.5f), arm("0.5 s", 0, 1, 0, 0);
         animate(0, 1), arm("1 s", 0, 0, 1, 0);
-        animate(0, 5), arm("5 s", 0, 0, 1, 0);
-        animate(0, -1), arm("-1 s", 0, 0, 1, 0);
         animate(0, 0.5f), animate(0, 1, 0.5f), arm("0.5 s and 1 s crossfaded", 0, 0, 0, 1);
         animate(1, 0.25f), arm("walking", 1, 0, 0, 0);  // the walk leaves the right arm down
         // One slot drawn twice in a frame, in two poses: the first draw keeps its own.
