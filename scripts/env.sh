@@ -5,8 +5,11 @@ build=${BUILD_DIR:-$root/build}
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# ccache, where the build uses it, takes paths below the repository as relative ones.
+# ccache, where the build uses it, takes paths below the repository as relative ones, and
+# leaves the working directory out of what it hashes for objects with debug information, so
+# that a clone in another folder compiles only what differs.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 # The loaders are started directly: Debian's wine, wine-stable and winepath wrappers all go
 # through the 32-bit loader, which some kernels refuse to start.
 wine32=/usr/lib/wine/wine
