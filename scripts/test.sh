@@ -54,9 +54,12 @@ printf '"%s" ' "${suites[@]}" >>"$build/CTestTestfile.cmake"
 printf ')\n' >>"$build/CTestTestfile.cmake"
 
 trap 'stop_xvfb; wineserver -k 2>/dev/null || true; WINEPREFIX=$build/wineprefix-i686-emulated wineserver -k 2>/dev/null || true; emulation_stop' EXIT
-# As many tests at once as the machine has cores (CTEST_PARALLEL_LEVEL sets another number),
-# each test that opens windows on a display of its own, listed in displays.json.
-jobs=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+# One test more at once than the machine has cores: Wine's tests wait on the wineserver, the X
+# server and their scripts' pauses often enough to leave a core idle. Under qemu the emulated
+# smoke keeps every core busy, so there it is one test per core. CTEST_PARALLEL_LEVEL sets
+# another number. Each test that opens windows has a display of its own, listed in displays.json.
+if [ "${mode:-}" = emulated ]; then jobs=$(nproc); else jobs=$(($(nproc) + 1)); fi
+jobs=${CTEST_PARALLEL_LEVEL:-$jobs}
 start_displays "$jobs" "$build/displays.json"
 start_wine_services
 cd "$build"
