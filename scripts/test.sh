@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the engine for 32- and 64-bit Windows and runs every test
-# under Wine and Xvfb, as many at once as the machine has cores. Ends with CTest's summary.
+# under Wine and Xvfb, several at once. Ends with CTest's summary.
 #
 # Where this machine does not run 32-bit programs (or DX8ENGINE_NO_NATIVE32=1 says to act as
 # if), the 32-bit suite is replaced by a smoke under qemu-user emulation, or, where that cannot
